@@ -1,0 +1,139 @@
+// Program entry: the option letters, the named files, the exit status.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "volreport.h"
+
+namespace {
+
+const char* program_name = "";
+
+[[noreturn]] void exit_with_usage()
+{
+    std::fprintf(stderr, "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n", program_name);
+    std::exit(2);
+}
+
+[[noreturn]] void exit_with_help()
+{
+    std::fprintf(stderr,
+                 "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n"
+                 "where      -r  include read-only volumes\n"
+                 "           -w  exclude read-write volumes\n"
+                 "           -b  include backup volumes\n"
+                 "           -n  exclude on-line volumes\n"
+                 "           -f  include off-line volumes\n"
+                 "           -h  print this message\n",
+                 program_name);
+    std::exit(0);
+}
+
+[[noreturn]] void fail(const char* format, const char* name)
+{
+    std::fprintf(stderr, format, name);
+    std::exit(2);
+}
+
+// Acts on each letter at once, left to right: the first h or unknown letter
+// ends the process before the letters after it are looked at.
+void apply_option_letters(const char* letters)
+{
+    if (*letters == '\0')
+        exit_with_usage();
+    for (; *letters != '\0'; ++letters) {
+        switch (*letters) {
+        case 'r': selection.include_read_only = true; break;
+        case 'w': selection.include_read_write = false; break;
+        case 'b': selection.include_backup = true; break;
+        case 'n': selection.include_online = false; break;
+        case 'f': selection.include_offline = true; break;
+        case 'h': exit_with_help();
+        default: exit_with_usage();
+        }
+    }
+}
+
+// Puts the open descriptor `fd` in place of `target`, so that the listing is
+// always read from descriptor 0 and the report written to descriptor 1.
+bool bind_descriptor(int fd, int target)
+{
+    if (fd == target)
+        return true;
+    bool bound = ::dup2(fd, target) == target;
+    ::close(fd);
+    return bound;
+}
+
+// The same existing regular file, under whatever name: opening it for
+// writing would truncate the listing before a line of it is read.
+bool is_input_file(int input, const char* output_name)
+{
+    struct stat in;
+    struct stat out;
+    return ::stat(output_name, &out) == 0 && S_ISREG(out.st_mode) &&
+           ::fstat(input, &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+// Closes the report's descriptor. A descriptor that was never open fails
+// with EBADF; that is no error when nothing was written to it, and anything
+// written would already have failed.
+bool close_output()
+{
+    return ::close(1) == 0 || errno == EBADF || errno == EINTR;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // An empty argument vector has neither a program name nor arguments.
+    if (argc > 0)
+        program_name = argv[0];
+    char** args = argc > 1 ? argv + 1 : argv + (argc > 0 ? argc : 0);
+    int count = argc > 1 ? argc - 1 : 0;
+
+    if (count > 0 && args[0][0] == '-') {
+        apply_option_letters(args[0] + 1);
+        ++args;
+        --count;
+    }
+    if (count > 2)
+        exit_with_usage();
+
+    const char* input_name = count >= 1 ? args[0] : nullptr;
+    const char* output_name = count == 2 ? args[1] : nullptr;
+    if (input_name != nullptr) {
+        int fd = ::open(input_name, O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || !bind_descriptor(fd, 0))
+            fail("Unable to open input file %s\n", input_name);
+    }
+    if (output_name != nullptr) {
+        if (is_input_file(0, output_name))
+            fail("Output file %s is the input file\n", output_name);
+        int fd = ::open(output_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0 || !bind_descriptor(fd, 1))
+            fail("Unable to open output file %s\n", output_name);
+    }
+
+    FilterStatus status = run_filter();
+    bool written = status != FilterStatus::write_error && close_output();
+    if (!written) {
+        if (output_name != nullptr)
+            fail("Unable to write output file %s\n", output_name);
+        std::fputs("Unable to write standard output\n", stderr);
+        return 2;
+    }
+    if (status == FilterStatus::read_error) {
+        if (input_name != nullptr)
+            fail("Unable to read input file %s\n", input_name);
+        std::fputs("Unable to read standard input\n", stderr);
+        return 2;
+    }
+    // A failed close of the listing's descriptor is handed to the exit as
+    // -1, which the platform reports as 255.
+    return ::close(0) == 0 ? 0 : 255;
+}

@@ -1,0 +1,41 @@
+// Declarations shared by the command line, the listing filter and the
+// volume selection.
+#pragma once
+
+#include <string_view>
+
+// The five include switches. The defaults report read-write on-line volumes
+// and anything whose type or status is none of the known words; every
+// option letter only moves one switch away from its default.
+struct VolumeSelection {
+    bool include_read_write = true;
+    bool include_read_only = false;
+    bool include_backup = false;
+    bool include_online = true;
+    bool include_offline = false;
+};
+
+// The process's one selection: written by the command line before the
+// listing is read, only read afterwards.
+extern VolumeSelection selection;
+
+// Whether a volume of this type and status is wanted under `choice`.
+// Comparisons are exact, whole-word and case-sensitive.
+bool is_selected(const VolumeSelection& choice, std::string_view type,
+                 std::string_view status);
+
+// The same question asked of the process's `selection`.
+bool is_selected(std::string_view type, std::string_view status);
+
+// How a filter run ended. Input that does not match the listing format is
+// never an error; only the streams themselves can fail.
+enum class FilterStatus {
+    ok,           // the whole input was read and every report line written
+    read_error,   // reading the listing failed; report lines before it stay
+    write_error,  // writing the report failed
+};
+
+// Reads the listing on standard input (descriptor 0) to its end and writes
+// the report to standard output (descriptor 1) under `selection`. Pending
+// report lines are written out before it returns, whatever the status.
+FilterStatus run_filter();

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "scan.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr std::uint64_t max64 = 18446744073709551615u;
+
+struct NumberRow {
+    const char* text;
+    bool converts;
+    std::uint64_t value;
+    const char* rest; // what is left for the next field
+};
+
+const NumberRow number_rows[] = {
+    {"0", true, 0, ""},
+    {"536 RW", true, 536, " RW"},
+    {" \t\r\v\f\n42", true, 42, ""},
+    {"+7x", true, 7, "x"},
+    {"-5", true, max64 - 4, ""},
+    {"-0", true, 0, ""},
+    {"536RW", true, 536, "RW"},
+    {"4294967296", true, 4294967296u, ""},
+    {"18446744073709551615", true, max64, ""},
+    {"18446744073709551616", true, max64, ""},
+    {"99999999999999999999", true, max64, ""},
+    {"123456789012345678901234", true, max64, ""},
+    {"-18446744073709551615", true, 1, ""},
+    {"-18446744073709551616", true, max64, ""},
+    {"00000000000000000000000000018446744073709551615", true, max64, ""},
+    {"0000000000000000000000000001", true, 1, ""},
+    {"18446744073709551609", true, 18446744073709551609u, ""},
+    {"19000000000000000000", true, max64, ""},
+    {"", false, 0, ""},
+    {"   ", false, 0, ""},
+    {"K", false, 0, ""},
+    {"+", false, 0, ""},
+    {"- 5", false, 0, ""},
+    {"+-5", false, 0, ""},
+};
+
+TEST(Scan, numbers_take_a_sign_wrap_negatives_and_saturate)
+{
+    for (const NumberRow& row : number_rows) {
+        std::string_view text = row.text;
+        std::uint64_t value = 0;
+        bool converted = scan_number(text, value);
+        EXPECT_EQ(converted, row.converts) << visible(row.text);
+        if (converted && row.converts) {
+            EXPECT_EQ(value, row.value) << visible(row.text);
+            EXPECT_EQ(text, row.rest) << visible(row.text);
+        }
+    }
+}
+
+struct HeaderRow {
+    const char* line;
+    int fields;
+    const char* name;
+    const char* type;
+    std::uint64_t size_k;
+    const char* status;
+};
+
+const std::string long_name(70, 'n');
+
+const HeaderRow header_rows[] = {
+    {"vol.a 536 RW 100 K On-line\n", 5, "vol.a", "RW", 100, "On-line"},
+    {"vol.a\t536\tRW\t100\tK\tOn-line extra words\r\n", 5, "vol.a", "RW", 100, "On-line"},
+    {"\tvol.a 536 RW 100 K On-line", 5, "vol.a", "RW", 100, "On-line"},
+    {"vol.a 536RW 100 K On-line", 5, "vol.a", "RW", 100, "On-line"},
+    {"vol.a 536 RW 100K On-line", 5, "vol.a", "RW", 100, "On-line"},
+    {"vol.a 536 RW 100 KOn-line", 5, "vol.a", "RW", 100, "On-line"},
+    {"vol.a 536 RW 100 KB On-line", 5, "vol.a", "RW", 100, "B"},
+    {"vol.a 536 RW -100 K On-line", 5, "vol.a", "RW", max64 - 99, "On-line"},
+    {"vol.a 536 RWXYZABCDEF 100 K On-line", 3, "vol.a", "RWXYZABC", 0, ""},
+    {"vol.a 536 RW 100 K Off-line-and-some-more", 5, "vol.a", "RW", 100, "Off-line-and-some-"},
+    {"vol.a 536 RW 100 On-line", 4, "vol.a", "RW", 100, ""},
+    {"vol.a 536 RW 100 k On-line", 4, "vol.a", "RW", 100, ""},
+    {"vol.a 536 RW 100 K", 4, "vol.a", "RW", 100, ""},
+    {"vol.a 536 RW 100 K \r\n", 4, "vol.a", "RW", 100, ""},
+    {"vol.a 536 RW", 3, "vol.a", "RW", 0, ""},
+    {"vol.a 536 RW + 100 K On-line", 3, "vol.a", "RW", 0, ""},
+    {"vol.a RW 536 100 K On-line", 1, "vol.a", "", 0, ""},
+    {"\r\n", 0, "", "", 0, ""},
+    {"", 0, "", "", 0, ""},
+};
+
+TEST(Scan, header_fields_follow_the_pattern_rules)
+{
+    for (const HeaderRow& row : header_rows) {
+        VolumeRecord r;
+        int fields = scan_header(row.line, r);
+        EXPECT_EQ(fields, row.fields) << visible(row.line);
+        if (fields >= 1) {
+            EXPECT_EQ(r.name.view(), row.name) << visible(row.line);
+        }
+        if (fields >= 3) {
+            EXPECT_EQ(r.type.view(), row.type) << visible(row.line);
+        }
+        if (fields >= 4) {
+            EXPECT_EQ(r.size_k, row.size_k) << visible(row.line);
+        }
+        if (fields >= 5) {
+            EXPECT_EQ(r.status.view(), row.status) << visible(row.line);
+        }
+    }
+}
+
+TEST(Scan, long_name_is_cut_and_its_rest_scanned_as_the_number)
+{
+    VolumeRecord r;
+    std::string line = std::string(62, 'a') + "123 RW 5 K On-line";
+    EXPECT_EQ(scan_header(line, r), 5);
+    EXPECT_EQ(r.name.view(), std::string(62, 'a'));
+    EXPECT_EQ(r.volume_number, 123u);
+    EXPECT_EQ(scan_header(long_name + " 1 RW 5 K On-line", r), 1);
+}
+
+TEST(Scan, first_detail_line_needs_two_words_and_cuts_them)
+{
+    VolumeRecord r;
+    EXPECT_EQ(scan_first_detail("    alpha beta\n", r), 2);
+    EXPECT_EQ(r.detail_word_1.view(), "alpha");
+    EXPECT_EQ(r.detail_word_2.view(), "beta");
+    EXPECT_EQ(scan_first_detail("    alpha beta gamma", r), 2);
+    EXPECT_EQ(scan_first_detail("    alpha\n", r), 1);
+    EXPECT_EQ(scan_first_detail("    \n", r), 0);
+    EXPECT_EQ(scan_first_detail("    a 12345678901234567890", r), 2);
+    EXPECT_EQ(r.detail_word_2.view(), "12345678901234");
+    std::string w1(130, 'w');
+    EXPECT_EQ(scan_first_detail("    " + w1, r), 2);
+    EXPECT_EQ(r.detail_word_1.view(), std::string(126, 'w'));
+    EXPECT_EQ(r.detail_word_2.view(), "wwww");
+}
+
+// The scanner must agree with the C library's formatted input on every
+// line, including the fields converted before a failure.
+std::string random_line(std::mt19937_64& rng)
+{
+    static const char* const pieces[] = {
+        " ", "  ", "\t", "\r", "\v", "\f", "\n", "K", "k", "+", "-", "0", "5", "00",
+        "536", "4294967296", "18446744073709551615", "18446744073709551616",
+        "99999999999999999999999", "RW", "On-line", "Off-line", "KOn-line", "vol.a",
+        "MaxQuota", "abcdefghij", "x", "\x80\xff", "\x01"};
+    std::string line;
+    int n = static_cast<int>(rng() % 14);
+    for (int i = 0; i < n; ++i) {
+        if (rng() % 20 == 0)
+            line.append(rng() % 140 + 1, static_cast<char>('a' + rng() % 26));
+        else
+            line += pieces[rng() % std::size(pieces)];
+    }
+    return line;
+}
+
+int sscanf_count(int result)
+{
+    return result == EOF ? 0 : result;
+}
+
+TEST(Scan, agrees_with_the_c_library_on_generated_lines)
+{
+    std::mt19937_64 rng(20261208);
+    for (int i = 0; i < 200000; ++i) {
+        std::string line = random_line(rng);
+        VolumeRecord r;
+        char name[63] = "", type[9] = "", status[19] = "", w1[127] = "", w2[15] = "";
+        unsigned long number = 0, size = 0, quota = 0;
+
+        int fields = scan_header(line, r);
+        int expected = sscanf_count(
+            std::sscanf(line.c_str(), "%62s%lu%8s%lu K %18s", name, &number, type, &size, status));
+        ASSERT_EQ(fields, expected) << visible(line);
+        if (fields >= 1) { ASSERT_EQ(r.name.view(), name) << visible(line); }
+        if (fields >= 2) { ASSERT_EQ(r.volume_number, number) << visible(line); }
+        if (fields >= 3) { ASSERT_EQ(r.type.view(), type) << visible(line); }
+        if (fields >= 4) { ASSERT_EQ(r.size_k, size) << visible(line); }
+        if (fields >= 5) { ASSERT_EQ(r.status.view(), status) << visible(line); }
+
+        fields = scan_first_detail(line, r);
+        expected = sscanf_count(std::sscanf(line.c_str(), "%126s%14s", w1, w2));
+        ASSERT_EQ(fields, expected) << visible(line);
+        if (fields >= 1) { ASSERT_EQ(r.detail_word_1.view(), w1) << visible(line); }
+        if (fields >= 2) { ASSERT_EQ(r.detail_word_2.view(), w2) << visible(line); }
+
+        fields = scan_quota(line, r);
+        expected = sscanf_count(std::sscanf(line.c_str(), "%lu K", &quota));
+        ASSERT_EQ(fields, expected) << visible(line);
+        if (fields == 1) { ASSERT_EQ(r.max_quota_k, quota) << visible(line); }
+    }
+}
+
+} // namespace

@@ -1,0 +1,65 @@
+// Helpers shared by the in-process tests.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "filter.h"
+
+// Shows invisible bytes, so that a failing comparison says which byte differs.
+inline std::string visible(std::string_view bytes)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        switch (c) {
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        case '\0': out += "\\0"; break;
+        case '\\': out += "\\\\"; break;
+        default:
+            if (c < 0x20 || c >= 0x7f) {
+                out += "\\x";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}
+
+// A byte source over a string.
+struct StringSource {
+    std::string_view rest;
+
+    static long read(void* context, char* buffer, std::size_t size)
+    {
+        auto* self = static_cast<StringSource*>(context);
+        std::size_t n = size < self->rest.size() ? size : self->rest.size();
+        self->rest.copy(buffer, n);
+        self->rest.remove_prefix(n);
+        return static_cast<long>(n);
+    }
+};
+
+inline bool append_to_string(void* context, const char* data, std::size_t size)
+{
+    static_cast<std::string*>(context)->append(data, size);
+    return true;
+}
+
+// Runs the whole filter in-process and returns the report.
+inline std::string filter_string(std::string_view listing, const VolumeSelection& choice = {},
+                                 std::size_t block_size = default_block_size)
+{
+    StringSource source{listing};
+    std::string report;
+    FilterStatus status = filter_listing({&source, StringSource::read},
+                                         {&report, append_to_string}, choice, block_size);
+    if (status != FilterStatus::ok)
+        report += "<filter failed>";
+    return report;
+}
