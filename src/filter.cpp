@@ -32,31 +32,56 @@ bool flush_report(ReportBuffer& out)
 
 namespace {
 
-char* put_text(char* p, std::string_view text)
+// The report line is built with fixed-size copies, which compile to a few
+// vector stores instead of calls: a field's whole text array (or a run of
+// spaces) is copied, and the write position then advances by the field's
+// real length. The buffer keeps room for the overshoot.
+template <std::size_t N>
+char* put_word(char* p, const Word<N>& word)
 {
-    std::memcpy(p, text.data(), text.size());
-    return p + text.size();
+    std::memcpy(p, word.text, sizeof word.text);
+    return p + word.size;
 }
 
-char* put_padding(char* p, std::size_t used, std::size_t width)
-{
-    for (; used < width; ++used)
-        *p++ = ' ';
-    return p;
-}
+constexpr char spaces[32] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                             ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                             ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
 
-// Writes `value` in decimal, right-aligned in `width` bytes; a longer
-// number is written whole.
-char* put_number(char* p, std::uint64_t value, std::size_t width)
+// "00" to "99", for writing numbers two digits at a time.
+constexpr auto digit_pairs = [] {
+    struct Pairs {
+        char text[200];
+    } pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs.text[2 * i] = static_cast<char>('0' + i / 10);
+        pairs.text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// Writes `value` in decimal, right-aligned in 9 bytes; a longer number is
+// written whole.
+char* put_number(char* p, std::uint64_t value)
 {
-    char digits[20];
-    std::size_t n = 0;
-    do {
-        digits[sizeof digits - ++n] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    p = put_padding(p, n, width);
-    return put_text(p, {digits + sizeof digits - n, n});
+    char digits[40];
+    char* first = digits + 20;
+    while (value >= 100) {
+        first -= 2;
+        std::memcpy(first, digit_pairs.text + 2 * (value % 100), 2);
+        value /= 100;
+    }
+    if (value >= 10) {
+        first -= 2;
+        std::memcpy(first, digit_pairs.text + 2 * value, 2);
+    } else {
+        *--first = static_cast<char>('0' + value);
+    }
+    auto n = static_cast<std::size_t>(digits + 20 - first);
+    std::memcpy(p, spaces, 9);
+    if (n < 9)
+        p += 9 - n;
+    std::memcpy(p, first, 20);
+    return p + n;
 }
 
 bool starts_with(std::string_view line, std::string_view prefix)
@@ -65,13 +90,14 @@ bool starts_with(std::string_view line, std::string_view prefix)
            std::memcmp(line.data(), prefix.data(), prefix.size()) == 0;
 }
 
-// A line is handled as a terminated string: a NUL byte ends it.
+// A line is handled as a terminated string: a NUL byte ends it. Lines are
+// views into the reader's buffer, where `find_byte` may look past them.
 std::string_view up_to_nul(std::string_view line)
 {
-    const void* nul = std::memchr(line.data(), '\0', line.size());
+    const char* nul = find_byte(line.data(), line.size(), '\0');
     if (nul == nullptr)
         return line;
-    return {line.data(), static_cast<std::size_t>(static_cast<const char*>(nul) - line.data())};
+    return {line.data(), static_cast<std::size_t>(nul - line.data())};
 }
 
 enum class Next { line, end, read_error, write_error };
@@ -103,18 +129,21 @@ bool write_report_line(ReportBuffer& out, const VolumeRecord& record)
     if (out.size + ReportBuffer::max_line > ReportBuffer::capacity && !flush_report(out))
         return false;
     char* start = out.data + out.size;
-    char* p = put_text(start, record.name.view());
-    p = put_padding(p, record.name.size, 32);
+    char* p = put_word(start, record.name);
+    if (record.name.size < 32) {
+        std::memcpy(p, spaces, 32);
+        p = start + 32;
+    }
     *p++ = ' ';
-    p = put_number(p, record.max_quota_k, 9);
+    p = put_number(p, record.max_quota_k);
     *p++ = ' ';
-    p = put_number(p, record.size_k, 9);
+    p = put_number(p, record.size_k);
     *p++ = ' ';
-    p = put_text(p, record.type.view());
+    p = put_word(p, record.type);
     *p++ = ' ';
-    p = put_text(p, record.detail_word_1.view());
+    p = put_word(p, record.detail_word_1);
     *p++ = ' ';
-    p = put_text(p, record.detail_word_2.view());
+    p = put_word(p, record.detail_word_2);
     *p++ = '\n';
     out.size += static_cast<std::size_t>(p - start);
     return true;
@@ -125,7 +154,7 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink,
 {
     if (block_size > max_block_size)
         block_size = max_block_size;
-    char storage[max_block_size + max_line_bytes];
+    char storage[reader_storage_size(max_block_size)];
     LineReader in;
     init_line_reader(in, source, storage, block_size);
     ReportBuffer out;
@@ -137,10 +166,9 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink,
     std::string_view line;
     Next next;
     for (;;) {
+        skip_indented_lines(in);
         if ((next = next_line(in, out, line)) != Next::line)
             break;
-        // Most lines of a listing are the detail lines of a volume's block;
-        // they begin with a space and cost one comparison here.
         if (line[0] == ' ' || line[0] == '\n')
             continue;
         line = up_to_nul(line);

@@ -1,8 +1,13 @@
 #include "line_reader.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 long read_descriptor(void* context, char* buffer, std::size_t size)
 {
@@ -23,24 +28,90 @@ void init_line_reader(LineReader& reader, ByteSource source, char* storage,
     reader.begin = storage;
     reader.end = storage;
     reader.at_end = false;
+    // The vector scan may look at bytes past the data; give them a value.
+    std::memset(storage, 0, reader_storage_size(reader.block_size));
 }
 
-bool take_line(LineReader& reader, std::string_view& line)
+#if defined(__SSE2__)
+
+namespace {
+
+// Bit i is set where byte i of the 64 bytes at `p` equals `c`.
+std::uint64_t match_mask(const char* p, char c)
 {
-    std::size_t available = static_cast<std::size_t>(reader.end - reader.begin);
-    std::size_t window = available < max_line_bytes ? available : max_line_bytes;
-    const void* newline = std::memchr(reader.begin, '\n', window);
-    std::size_t length;
-    if (newline != nullptr)
-        length = static_cast<std::size_t>(static_cast<const char*>(newline) - reader.begin) + 1;
-    else if (available >= max_line_bytes || (reader.at_end && available > 0))
-        length = window;
-    else
-        return false;
-    line = std::string_view(reader.begin, length);
-    reader.begin += length;
-    return true;
+    const __m128i needle = _mm_set1_epi8(c);
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, needle)));
+        mask |= static_cast<std::uint64_t>(bits) << (16 * i);
+    }
+    return mask;
 }
+
+} // namespace
+
+// Looks at 64 bytes at a time: the lines that start in them are the bytes
+// after a newline, and the first start whose byte is neither a space nor a
+// newline ends the pass. A line longer than a line buffer would be cut into
+// pieces, each a line of its own; such lines are left to `take_line` by
+// stopping before them.
+void skip_indented_lines(LineReader& reader)
+{
+    const char* p = reader.begin;
+    const char* const end = reader.end;
+    const char* line_start = p;  // the last line start known to be whole-line aligned
+    std::size_t run = 0;         // bytes of the current line seen before `p`
+    std::uint64_t carry = 1;     // a line starts at `p`
+    while (p < end) {
+        std::uint64_t newlines = match_mask(p, '\n');
+        std::uint64_t spaces = match_mask(p, ' ');
+        std::size_t valid = static_cast<std::size_t>(end - p);
+        std::uint64_t in_data = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
+        newlines &= in_data;
+        std::uint64_t starts = ((newlines << 1) | carry) & in_data;
+        std::uint64_t others = starts & ~(newlines | spaces);
+        if (newlines == 0) {
+            // No line ends here: stop before a line could reach its limit.
+            if (others != 0 || run + 64 > max_line_bytes - 64)
+                break;
+            run += 64;
+            p += 64;
+            carry = 0;
+            continue;
+        }
+        auto first = static_cast<std::size_t>(__builtin_ctzll(newlines));
+        if (run + first + 1 > max_line_bytes)
+            break;
+        if (others != 0) {
+            line_start = p + __builtin_ctzll(others);
+            reader.begin = line_start;
+            return;
+        }
+        auto last = static_cast<std::size_t>(63 - __builtin_clzll(newlines));
+        line_start = p + last + 1;
+        if (valid <= 64)
+            break;
+        run = 63 - last;
+        carry = newlines >> 63;
+        p += 64;
+    }
+    reader.begin = line_start;
+}
+
+#else
+
+void skip_indented_lines(LineReader& reader)
+{
+    std::string_view line;
+    const char* start = reader.begin;
+    while (start < reader.end && (*start == ' ' || *start == '\n') && take_line(reader, line) &&
+           line.back() == '\n')
+        start = reader.begin;
+    reader.begin = start;
+}
+
+#endif
 
 bool refill(LineReader& reader)
 {

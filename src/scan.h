@@ -9,16 +9,23 @@
 // modulo 2^64 and a magnitude above 2^64 - 1 saturates; scanning stops at
 // the first field that fails, and the result is the count of fields
 // converted. They neither allocate nor do I/O.
+//
+// Every function may load, and ignore, up to `scan_padding` bytes past the
+// end of its text, which must be readable: the line reader's buffer always
+// keeps them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-// A text field with room for N bytes and a terminator.
+constexpr std::size_t scan_padding = 16;
+
+// A text field with room for N bytes and a terminator, and for the scanner
+// to copy whole 16-byte pieces.
 template <std::size_t N>
 struct Word {
-    char text[N + 1] = {};
+    char text[N + 16] = {};
     std::size_t size = 0;
 
     static constexpr std::size_t capacity = N;

@@ -31,6 +31,19 @@ inline std::string visible(std::string_view bytes)
     return out;
 }
 
+// Text followed by the readable bytes the scanners may load past its end.
+// They look like more of a field, so a scanner that used them would be seen.
+struct Padded {
+    std::string storage;
+    std::size_t size;
+
+    explicit Padded(std::string_view text) : storage(text), size(text.size())
+    {
+        storage.append("7K7K7K7K7K7K7K7K", scan_padding);
+    }
+    operator std::string_view() const { return {storage.data(), size}; }
+};
+
 // A byte source over a string.
 struct StringSource {
     std::string_view rest;
