@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 bool write_descriptor(void* context, const char* data, std::size_t size)
@@ -11,9 +12,15 @@ bool write_descriptor(void* context, const char* data, std::size_t size)
     while (size > 0) {
         ssize_t n = ::write(fd, data, size);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // A descriptor left non-blocking by whoever opened it: wait.
+                pollfd ready{fd, POLLOUT, 0};
+                if (::poll(&ready, 1, -1) < 0 && errno != EINTR)
+                    return false;
+            } else if (errno != EINTR) {
+                return false;
+            }
+            continue;
         }
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -90,25 +97,17 @@ bool starts_with(std::string_view line, std::string_view prefix)
            std::memcmp(line.data(), prefix.data(), prefix.size()) == 0;
 }
 
-// A line is handled as a terminated string: a NUL byte ends it. Lines are
-// views into the reader's buffer, where `find_byte` may look past them.
-std::string_view up_to_nul(std::string_view line)
-{
-    const char* nul = find_byte(line.data(), line.size(), '\0');
-    if (nul == nullptr)
-        return line;
-    return {line.data(), static_cast<std::size_t>(nul - line.data())};
-}
-
 enum class Next { line, end, read_error, write_error };
 
-// Takes the next line, reading more input when none is buffered. Report
-// lines are written out first, so that a report never waits behind a slow
-// producer.
-Next next_line(LineReader& in, ReportBuffer& out, std::string_view& line)
+// Takes the next line, up to its first NUL byte: a line is handled as a
+// terminated string. Reads more input when no whole line is buffered, after
+// writing out the report lines so far, so that a report never waits behind
+// a slow producer.
+Next next_line(LineReader& in, ReportBuffer& out, std::string_view& text)
 {
+    std::string_view line;
     for (;;) {
-        if (take_line(in, line))
+        if (take_line(in, line, text))
             return Next::line;
         if (in.at_end)
             return Next::end;
@@ -169,9 +168,8 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink,
         skip_indented_lines(in);
         if ((next = next_line(in, out, line)) != Next::line)
             break;
-        if (line[0] == ' ' || line[0] == '\n')
+        if (starts_with(line, " ") || starts_with(line, "\n"))
             continue;
-        line = up_to_nul(line);
         if (starts_with(line, "Total number of") || starts_with(line, "Total volumes on"))
             continue;
         if (scan_header(line, record) != 5)
@@ -184,18 +182,16 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink,
         // again.
         if ((next = next_line(in, out, line)) != Next::line)
             break;
-        line = up_to_nul(line);
         if (!starts_with(line, detail_indent) || scan_first_detail(line, record) < 2)
             continue;
 
         if ((next = next_line(in, out, line)) != Next::line)
             break;
-        if (!starts_with(up_to_nul(line), detail_indent))
+        if (!starts_with(line, detail_indent))
             continue;
 
         if ((next = next_line(in, out, line)) != Next::line)
             break;
-        line = up_to_nul(line);
         if (!starts_with(line, quota_prefix))
             continue;
         line.remove_prefix(quota_prefix.size());

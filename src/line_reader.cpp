@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 #if defined(__SSE2__)
@@ -14,8 +15,16 @@ long read_descriptor(void* context, char* buffer, std::size_t size)
     int fd = *static_cast<int*>(context);
     for (;;) {
         ssize_t n = ::read(fd, buffer, size);
-        if (n >= 0 || errno != EINTR)
+        if (n >= 0)
             return n;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            // A descriptor left non-blocking by whoever opened it: wait.
+            pollfd ready{fd, POLLIN, 0};
+            if (::poll(&ready, 1, -1) < 0 && errno != EINTR)
+                return -1;
+        } else if (errno != EINTR) {
+            return -1;
+        }
     }
 }
 

@@ -56,17 +56,21 @@ struct LineReader {
 void init_line_reader(LineReader& reader, ByteSource source, char* storage,
                       std::size_t block_size);
 
-// Finds the first `c` among the `size` bytes at `p`, or returns null. It may
+// Finds the first newline among the `size` bytes at `p`, or the first
+// newline or NUL byte when `or_nul` holds; null when there is none. It may
 // load bytes up to `p + size + 15`, so it is only for buffered data, which
-// keeps `scan_slack` readable bytes behind it; a vector compare costs less
-// than a library call on the short lines of a listing.
-inline const char* find_byte(const char* p, std::size_t size, char c)
+// keeps `scan_slack` readable bytes behind it: a vector compare costs less
+// than a library call on the short lines of a listing, and one pass finds
+// both bytes.
+inline const char* find_line_end(const char* p, std::size_t size, bool or_nul)
 {
 #if defined(__SSE2__)
-    const __m128i needle = _mm_set1_epi8(c);
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i nul = or_nul ? _mm_setzero_si128() : newline;
     for (std::size_t i = 0; i < size; i += 16) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, needle)));
+        __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(bytes, newline), _mm_cmpeq_epi8(bytes, nul));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
         if (mask != 0) {
             std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
             return at < size ? p + at : nullptr;
@@ -74,28 +78,49 @@ inline const char* find_byte(const char* p, std::size_t size, char c)
     }
     return nullptr;
 #else
-    return static_cast<const char*>(std::memchr(p, c, size));
+    const void* newline = std::memchr(p, '\n', size);
+    if (!or_nul)
+        return static_cast<const char*>(newline);
+    std::size_t before = newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - p) : size;
+    const void* nul = std::memchr(p, '\0', before);
+    return static_cast<const char*>(nul ? nul : newline);
 #endif
 }
 
-// Takes the next line from the bytes already read. False when a whole line
-// is not buffered yet: then either `reader.at_end` holds and there are no
-// more lines, or `refill` must be called.
-inline bool take_line(LineReader& reader, std::string_view& line)
+// Takes the next line from the bytes already read: `line` as read, and
+// `text`, the line up to its first NUL byte, which is all of it that counts
+// when a line is handled as a terminated string. False when a whole line is
+// not buffered yet: then either `reader.at_end` holds and there are no more
+// lines, or `refill` must be called.
+inline bool take_line(LineReader& reader, std::string_view& line, std::string_view& text)
 {
-    std::size_t available = static_cast<std::size_t>(reader.end - reader.begin);
+    const char* begin = reader.begin;
+    auto available = static_cast<std::size_t>(reader.end - begin);
     std::size_t window = available < max_line_bytes ? available : max_line_bytes;
-    const char* newline = find_byte(reader.begin, window, '\n');
+    const char* newline = find_line_end(begin, window, true);
+    const char* nul = nullptr;
+    if (newline != nullptr && *newline == '\0') {
+        nul = newline;
+        auto searched = static_cast<std::size_t>(nul + 1 - begin);
+        newline = find_line_end(nul + 1, window - searched, false);
+    }
     std::size_t length;
     if (newline != nullptr)
-        length = static_cast<std::size_t>(newline - reader.begin) + 1;
+        length = static_cast<std::size_t>(newline - begin) + 1;
     else if (available >= max_line_bytes || (reader.at_end && available > 0))
         length = window;
     else
         return false;
-    line = std::string_view(reader.begin, length);
+    line = std::string_view(begin, length);
+    text = nul == nullptr ? line : std::string_view(begin, static_cast<std::size_t>(nul - begin));
     reader.begin += length;
     return true;
+}
+
+inline bool take_line(LineReader& reader, std::string_view& line)
+{
+    std::string_view text;
+    return take_line(reader, line, text);
 }
 
 // Passes over the buffered whole lines that begin with a space or are empty,

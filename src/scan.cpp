@@ -10,8 +10,9 @@
 
 namespace {
 
-// Each helper scans one field from `p`, never reading at or past `end`, and
-// leaves `p` after what it consumed.
+// Each helper scans one field from `p` and returns where it stopped, or null
+// when the field did not convert; pointers in and out keep the position in
+// a register across the calls.
 
 #if defined(__SSE2__)
 // Fields are found 16 bytes at a time, loading up to `scan_padding` bytes
@@ -61,7 +62,7 @@ std::uint64_t parse_up_to_8(const char* p, std::size_t n)
 }
 
 // Listings align their columns with long runs of spaces.
-void skip_space(const char*& p, const char* end)
+const char* skip_space(const char* p, const char* end)
 {
 #if defined(__SSE2__)
     while (p < end) {
@@ -72,20 +73,20 @@ void skip_space(const char*& p, const char* end)
         }
         p += 16;
     }
-    if (p > end)
-        p = end;
+    return p < end ? p : end;
 #else
     while (p != end && is_space(*p))
         ++p;
+    return p;
 #endif
 }
 
 template <std::size_t N>
-bool scan_text(const char*& p, const char* end, Word<N>& out)
+const char* scan_text(const char* p, const char* end, Word<N>& out)
 {
-    skip_space(p, end);
+    p = skip_space(p, end);
     if (p == end)
-        return false;
+        return nullptr;
     auto available = static_cast<std::size_t>(end - p);
     std::size_t limit = available < N ? available : N;
     std::size_t n = 0;
@@ -111,8 +112,7 @@ bool scan_text(const char*& p, const char* end, Word<N>& out)
 #endif
     out.text[n] = '\0';
     out.size = n;
-    p += n;
-    return true;
+    return p + n;
 }
 
 bool is_digit(char c)
@@ -120,16 +120,16 @@ bool is_digit(char c)
     return static_cast<unsigned char>(c - '0') < 10;
 }
 
-bool scan_u64(const char*& p, const char* end, std::uint64_t& out)
+const char* scan_u64(const char* p, const char* end, std::uint64_t& out)
 {
-    skip_space(p, end);
+    p = skip_space(p, end);
     bool negative = false;
     if (p != end && (*p == '+' || *p == '-')) {
         negative = *p == '-';
         ++p;
     }
     if (p == end || !is_digit(*p))
-        return false;
+        return nullptr;
 #if defined(__SSE2__)
     auto digits = static_cast<std::size_t>(__builtin_ctz(~digit_mask(load16(p))));
     auto available = static_cast<std::size_t>(end - p);
@@ -140,9 +140,8 @@ bool scan_u64(const char*& p, const char* end, std::uint64_t& out)
         std::uint64_t value = digits <= 8 ? parse_up_to_8(p, digits)
                                           : parse_up_to_8(p, digits - 8) * 100000000 +
                                                 parse_up_to_8(p + digits - 8, 8);
-        p += digits;
         out = negative ? 0 - value : value;
-        return true;
+        return p + digits;
     }
 #endif
     // Leading zeros never count towards overflow; up to 19 significant
@@ -161,12 +160,12 @@ bool scan_u64(const char*& p, const char* end, std::uint64_t& out)
             ++p;
         if (more || value > (max - last) / 10) {
             out = max;
-            return true;
+            return p;
         }
         value = value * 10 + last;
     }
     out = negative ? 0 - value : value;
-    return true;
+    return p;
 }
 
 } // namespace
@@ -174,11 +173,12 @@ bool scan_u64(const char*& p, const char* end, std::uint64_t& out)
 template <std::size_t N>
 bool scan_word(std::string_view& text, Word<N>& out)
 {
-    const char* p = text.data();
-    const char* end = p + text.size();
-    bool converted = scan_text(p, end, out);
+    const char* end = text.data() + text.size();
+    const char* p = scan_text(text.data(), end, out);
+    if (p == nullptr)
+        return false;
     text = {p, static_cast<std::size_t>(end - p)};
-    return converted;
+    return true;
 }
 
 template bool scan_word(std::string_view&, Word<62>&);
@@ -189,30 +189,30 @@ template bool scan_word(std::string_view&, Word<14>&);
 
 bool scan_number(std::string_view& text, std::uint64_t& out)
 {
-    const char* p = text.data();
-    const char* end = p + text.size();
-    bool converted = scan_u64(p, end, out);
+    const char* end = text.data() + text.size();
+    const char* p = scan_u64(text.data(), end, out);
+    if (p == nullptr)
+        return false;
     text = {p, static_cast<std::size_t>(end - p)};
-    return converted;
+    return true;
 }
 
 int scan_header(std::string_view line, VolumeRecord& record)
 {
     const char* p = line.data();
     const char* end = p + line.size();
-    if (!scan_text(p, end, record.name))
+    if (!(p = scan_text(p, end, record.name)))
         return 0;
-    if (!scan_u64(p, end, record.volume_number))
+    if (!(p = scan_u64(p, end, record.volume_number)))
         return 1;
-    if (!scan_text(p, end, record.type))
+    if (!(p = scan_text(p, end, record.type)))
         return 2;
-    if (!scan_u64(p, end, record.size_k))
+    if (!(p = scan_u64(p, end, record.size_k)))
         return 3;
-    skip_space(p, end);
+    p = skip_space(p, end);
     if (p == end || *p != 'K')
         return 4;
-    ++p;
-    if (!scan_text(p, end, record.status))
+    if (!scan_text(p + 1, end, record.status))
         return 4;
     return 5;
 }
@@ -221,7 +221,7 @@ int scan_first_detail(std::string_view line, VolumeRecord& record)
 {
     const char* p = line.data();
     const char* end = p + line.size();
-    if (!scan_text(p, end, record.detail_word_1))
+    if (!(p = scan_text(p, end, record.detail_word_1)))
         return 0;
     if (!scan_text(p, end, record.detail_word_2))
         return 1;
@@ -230,6 +230,5 @@ int scan_first_detail(std::string_view line, VolumeRecord& record)
 
 int scan_quota(std::string_view text, VolumeRecord& record)
 {
-    const char* p = text.data();
-    return scan_u64(p, p + text.size(), record.max_quota_k) ? 1 : 0;
+    return scan_u64(text.data(), text.data() + text.size(), record.max_quota_k) ? 1 : 0;
 }
