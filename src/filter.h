@@ -28,9 +28,9 @@ constexpr std::size_t max_block_size = 256 * 1024;
 struct ReportBuffer {
     static constexpr std::size_t capacity = 64 * 1024;
     // A report line is at most 62 + 20 + 20 + 8 + 126 + 14 bytes of fields,
-    // five spaces and a newline; its fields are copied in fixed sizes that
-    // may reach up to 142 bytes further.
-    static constexpr std::size_t max_line = 256 + 160;
+    // five spaces and a newline; its fields are copied in fixed-size pieces
+    // that may reach up to 32 bytes further.
+    static constexpr std::size_t max_line = 256 + 32;
 
     ByteSink sink;
     std::size_t size = 0;

@@ -15,6 +15,11 @@
 #include <emmintrin.h>
 #endif
 
+// 32-byte compares are chosen at run time where the compiler can target them.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VOLREPORT_HAVE_AVX2 1
+#endif
+
 // Where the bytes come from. `read` fills at most `size` bytes of `buffer`
 // and returns the count, 0 at the end of input, or -1 on failure.
 struct ByteSource {
@@ -48,7 +53,8 @@ struct LineReader {
     char* storage;          // reader_storage_size(block_size) bytes
     const char* begin;      // unread bytes are [begin, end)
     const char* end;
-    bool at_end; // the source has reported its end; no more reads
+    bool at_end;       // the source has reported its end; no more reads
+    bool wide_vectors; // skip lines with 32-byte compares (where the processor has them)
 };
 
 // Prepares `reader` over `storage`, which must hold

@@ -168,6 +168,145 @@ const char* scan_u64(const char* p, const char* end, std::uint64_t& out)
     return p;
 }
 
+#if defined(__SSE2__) && defined(__SIZEOF_INT128__)
+// One bit for each byte of a line of up to 127 bytes.
+__extension__ using Bits = unsigned __int128;
+
+// The common line of a listing is short and made of plain words: all its
+// fields are found at once from one white-space mask of the line, without
+// the chain of dependent loads of a field-by-field scan; any other line
+// goes to the general scanner. Numbers are only taken here when they are
+// digits alone, and words only when they fit their field whole, so both
+// ways give the same fields.
+class Words {
+public:
+    // Only for lines shorter than `max_size`, which `fits` tells.
+    explicit Words(std::string_view line) : p_(line.data()), size_(line.size())
+    {
+        space_ = mask64(p_, space_mask);
+        digit_ = mask64(p_, digit_mask);
+        if (size_ > 64) {
+            space_ |= static_cast<Bits>(mask64(p_ + 64, space_mask)) << 64;
+            digit_ |= static_cast<Bits>(mask64(p_ + 64, digit_mask)) << 64;
+        }
+        // Past the end the line reads as white space, so every word ends.
+        space_ |= ~((static_cast<Bits>(1) << size_) - 1);
+    }
+
+    static constexpr std::size_t max_size = 127;
+    static bool fits(std::string_view line) { return line.size() <= max_size; }
+
+    // Takes the next word; false when only white space is left.
+    bool next(std::size_t& start, std::size_t& length)
+    {
+        Bits rest = ~space_ >> position_;
+        if (rest == 0)
+            return false;
+        start = position_ + ctz(rest);
+        length = ctz(space_ >> start);
+        position_ = start + length;
+        return true;
+    }
+
+    bool all_digits(std::size_t start, std::size_t length) const
+    {
+        auto word = (static_cast<Bits>(1) << length) - 1;
+        return ((~digit_ >> start) & word) == 0;
+    }
+
+    // Copies a word of at most N bytes into `out`; false when it is longer.
+    template <std::size_t N>
+    bool take(std::size_t start, std::size_t length, Word<N>& out) const
+    {
+        if (length > N)
+            return false;
+        for (std::size_t i = 0; i < length; i += 16)
+            std::memcpy(out.text + i, p_ + start + i, 16);
+        out.text[length] = '\0';
+        out.size = length;
+        return true;
+    }
+
+    // Converts a word of digits alone, at most fifteen of them.
+    bool number(std::size_t start, std::size_t length, std::uint64_t& out) const
+    {
+        if (length > 15 || !all_digits(start, length))
+            return false;
+        const char* digits = p_ + start;
+        out = length <= 8 ? parse_up_to_8(digits, length)
+                          : parse_up_to_8(digits, length - 8) * 100000000 +
+                                parse_up_to_8(digits + length - 8, 8);
+        return true;
+    }
+
+private:
+    static std::uint64_t mask64(const char* p, unsigned (*mask)(__m128i))
+    {
+        std::uint64_t bits = 0;
+        for (int i = 0; i < 4; ++i)
+            bits |= static_cast<std::uint64_t>(mask(load16(p + 16 * i))) << (16 * i);
+        return bits;
+    }
+
+    static std::size_t ctz(Bits bits)
+    {
+        auto low = static_cast<std::uint64_t>(bits);
+        if (low != 0)
+            return static_cast<std::size_t>(__builtin_ctzll(low));
+        return 64 + static_cast<std::size_t>(__builtin_ctzll(static_cast<std::uint64_t>(bits >> 64)));
+    }
+
+    const char* p_;
+    std::size_t size_;
+    std::size_t position_ = 0;
+    Bits space_;
+    Bits digit_;
+};
+
+// Scans a plain header: six words, the fifth of them K. False sends the
+// line to the general scanner, which then overwrites what was taken here.
+bool scan_plain_header(std::string_view line, VolumeRecord& record)
+{
+    if (!Words::fits(line))
+        return false;
+    Words words(line);
+    std::size_t at[6];
+    std::size_t length[6];
+    for (int i = 0; i < 6; ++i) {
+        if (!words.next(at[i], length[i]))
+            return false;
+    }
+    return words.take(at[0], length[0], record.name) &&
+           words.number(at[1], length[1], record.volume_number) &&
+           words.take(at[2], length[2], record.type) &&
+           words.number(at[3], length[3], record.size_k) && length[4] == 1 &&
+           line[at[4]] == 'K' && words.take(at[5], length[5], record.status);
+}
+
+// Scans a plain first detail line: two words that fit their fields.
+bool scan_plain_detail(std::string_view line, VolumeRecord& record)
+{
+    if (!Words::fits(line))
+        return false;
+    Words words(line);
+    std::size_t at[2];
+    std::size_t length[2];
+    return words.next(at[0], length[0]) && words.next(at[1], length[1]) &&
+           words.take(at[0], length[0], record.detail_word_1) &&
+           words.take(at[1], length[1], record.detail_word_2);
+}
+#else
+bool scan_plain_header(std::string_view, VolumeRecord&)
+{
+    return false;
+}
+
+bool scan_plain_detail(std::string_view, VolumeRecord&)
+{
+    return false;
+}
+#endif
+
 } // namespace
 
 template <std::size_t N>
@@ -199,6 +338,8 @@ bool scan_number(std::string_view& text, std::uint64_t& out)
 
 int scan_header(std::string_view line, VolumeRecord& record)
 {
+    if (scan_plain_header(line, record))
+        return 5;
     const char* p = line.data();
     const char* end = p + line.size();
     if (!(p = scan_text(p, end, record.name)))
@@ -219,6 +360,8 @@ int scan_header(std::string_view line, VolumeRecord& record)
 
 int scan_first_detail(std::string_view line, VolumeRecord& record)
 {
+    if (scan_plain_detail(line, record))
+        return 2;
     const char* p = line.data();
     const char* end = p + line.size();
     if (!(p = scan_text(p, end, record.detail_word_1)))

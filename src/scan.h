@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <string_view>
 
-constexpr std::size_t scan_padding = 16;
+constexpr std::size_t scan_padding = 64;
 
 // A text field with room for N bytes and a terminator, and for the scanner
 // to copy whole 16-byte pieces.

@@ -39,7 +39,7 @@ struct Padded {
 
     explicit Padded(std::string_view text) : storage(text), size(text.size())
     {
-        storage.append("7K7K7K7K7K7K7K7K", scan_padding);
+        storage.append(scan_padding / 2, '7').append(scan_padding / 2, 'K');
     }
     operator std::string_view() const { return {storage.data(), size}; }
 };

@@ -1,0 +1,391 @@
+// scan_bench: the field scanner of src/scan.h against std::sscanf with the
+// same patterns on the same lines, and the whole in-process filter on a
+// generated listing.
+//
+// Every line is kept with `scan_padding` readable bytes behind it, as the
+// scanner's contract asks. Each scanner benchmark first checks that the
+// scanner and sscanf convert every line it uses to the same fields, so a
+// scanner that disagrees with the library stops the benchmark with an error
+// instead of being timed. The filter benchmark checks that the filter read
+// the whole listing and wrote a report.
+//
+// Each scan benchmark runs on one line (`lines:1`, the typical line) and on
+// a rotation of eight lines of different shapes (`lines:8`), so that branch
+// prediction does not learn a single line by heart.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filter.h"
+#include "scan.h"
+
+#ifndef GEN_LISTING_PATH
+#define GEN_LISTING_PATH "gen_listing"
+#endif
+
+namespace {
+
+// A line for both scanners: `padded` holds the text followed by
+// `scan_padding` bytes for src/scan.h, `plain` the text alone (terminated by
+// the string's own NUL) for sscanf.
+struct Line {
+    std::string padded;
+    std::string plain;
+
+    explicit Line(std::string_view text) : padded(text), plain(text)
+    {
+        padded.append(scan_padding / 2, '7').append(scan_padding / 2, 'K');
+    }
+    std::string_view view() const { return {padded.data(), plain.size()}; }
+};
+
+std::vector<Line> make_lines(std::initializer_list<std::string_view> texts, std::size_t count)
+{
+    std::vector<Line> lines;
+    for (std::string_view text : texts) {
+        if (lines.size() == count) break;
+        lines.emplace_back(text);
+    }
+    // The benchmarks step through the lines with a mask.
+    if (lines.empty() || (lines.size() & (lines.size() - 1)) != 0) std::abort();
+    return lines;
+}
+
+// Header lines as a listing has them: name in 34 columns, volume number,
+// type, size right-aligned in 10, "K", status. The first is the typical one.
+std::vector<Line> header_lines(std::size_t count)
+{
+    return make_lines({
+        "home.alice                        536870915 RW    1048576 K On-line\n",
+        "proj.orbit.delta                  536900012 RO      83412 K On-line\n",
+        "sw.cascade.prism.eu-west.ro       536900457 RO 4294967296 K Off-line\n",
+        "logs.tundra.ember.bk              536901002 BK    9876543 K On-line\n",
+        "home.karomi42                     536902110 RW          0 K On-line\n",
+        "data.summit.vertex                536903333 RW  812345678 K Off-line\n",
+        "web.lumen.beacon.v3               536904001 RW      51200 K On-line\n",
+        "build.falcon.nimbus.ro            536904002 RO   12000000 K On-line\n",
+    }, count);
+}
+
+std::vector<Line> detail_lines(std::size_t count)
+{
+    return make_lines({
+        "    fs1.example.org /part/a\n",
+        "    fs12.example.org /part/d\n",
+        "    fs3.example.org /part/b\n",
+        "    fs117.example.org /part/c\n",
+        "    fs40.example.org /part/a\n",
+        "    fs7.example.org /part/b\n",
+        "    fs1024.example.org /part/d\n",
+        "    fs9.example.org /part/c\n",
+    }, count);
+}
+
+// The text after the 13-byte "    MaxQuota " prefix.
+std::vector<Line> quota_texts(std::size_t count)
+{
+    return make_lines({
+        "   2000000 K\n",
+        "         0 K\n",
+        "5368709000 K\n",
+        "    104000 K\n",
+        "  12001000 K\n",
+        "   1311000 K\n",
+        "  86000000 K\n",
+        "      3000 K\n",
+    }, count);
+}
+
+std::string mismatch(const char* what, const Line& line)
+{
+    std::string text = line.plain;
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return std::string(what) + " differs from sscanf on \"" + text + "\"";
+}
+
+// Empty when src/scan.h and sscanf convert the same fields to the same
+// values on every line; otherwise which line differs.
+std::string check_headers(const std::vector<Line>& lines)
+{
+    for (const Line& line : lines) {
+        VolumeRecord record;
+        int ours = scan_header(line.view(), record);
+        char name[63], type[9], status[19];
+        unsigned long number = 0, size = 0;
+        int theirs = std::sscanf(line.plain.c_str(), "%62s%lu%8s%lu K %18s", name, &number,
+                                 type, &size, status);
+        if (theirs == EOF) theirs = 0;
+        if (ours != theirs || ours != 5 || record.name.view() != name ||
+            record.volume_number != number || record.type.view() != type ||
+            record.size_k != size || record.status.view() != status)
+            return mismatch("scan_header", line);
+    }
+    return {};
+}
+
+std::string check_details(const std::vector<Line>& lines)
+{
+    for (const Line& line : lines) {
+        VolumeRecord record;
+        int ours = scan_first_detail(line.view(), record);
+        char word1[127], word2[15];
+        int theirs = std::sscanf(line.plain.c_str(), "%126s%14s", word1, word2);
+        if (theirs == EOF) theirs = 0;
+        if (ours != theirs || ours != 2 || record.detail_word_1.view() != word1 ||
+            record.detail_word_2.view() != word2)
+            return mismatch("scan_first_detail", line);
+    }
+    return {};
+}
+
+std::string check_quotas(const std::vector<Line>& lines)
+{
+    for (const Line& line : lines) {
+        VolumeRecord record;
+        int ours = scan_quota(line.view(), record);
+        unsigned long quota = 0;
+        int theirs = std::sscanf(line.plain.c_str(), "%lu K", &quota);
+        if (theirs == EOF) theirs = 0;
+        if (ours != theirs || ours != 1 || record.max_quota_k != quota)
+            return mismatch("scan_quota", line);
+    }
+    return {};
+}
+
+void set_rates(benchmark::State& state, std::size_t bytes)
+{
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+// ---- header: "%62s%lu%8s%lu K %18s" ----
+
+void BM_scan_header(benchmark::State& state)
+{
+    auto lines = header_lines(static_cast<std::size_t>(state.range(0)));
+    if (std::string error = check_headers(lines); !error.empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const std::size_t mask = lines.size() - 1;
+    std::size_t i = 0, bytes = 0;
+    VolumeRecord record;
+    for (auto _ : state) {
+        std::string_view text = lines[i].view();
+        int converted = scan_header(text, record);
+        benchmark::DoNotOptimize(converted);
+        benchmark::DoNotOptimize(record);
+        bytes += text.size();
+        i = (i + 1) & mask;
+    }
+    set_rates(state, bytes);
+}
+
+void BM_sscanf_header(benchmark::State& state)
+{
+    auto lines = header_lines(static_cast<std::size_t>(state.range(0)));
+    const std::size_t mask = lines.size() - 1;
+    std::size_t i = 0, bytes = 0;
+    char name[63], type[9], status[19];
+    unsigned long number = 0, size = 0;
+    for (auto _ : state) {
+        const std::string& text = lines[i].plain;
+        int converted = std::sscanf(text.c_str(), "%62s%lu%8s%lu K %18s", name, &number,
+                                    type, &size, status);
+        benchmark::DoNotOptimize(converted);
+        benchmark::DoNotOptimize(name);
+        benchmark::DoNotOptimize(number);
+        benchmark::DoNotOptimize(type);
+        benchmark::DoNotOptimize(size);
+        benchmark::DoNotOptimize(status);
+        bytes += text.size();
+        i = (i + 1) & mask;
+    }
+    set_rates(state, bytes);
+}
+
+// ---- first detail line: "%126s%14s" ----
+
+void BM_scan_first_detail(benchmark::State& state)
+{
+    auto lines = detail_lines(static_cast<std::size_t>(state.range(0)));
+    if (std::string error = check_details(lines); !error.empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const std::size_t mask = lines.size() - 1;
+    std::size_t i = 0, bytes = 0;
+    VolumeRecord record;
+    for (auto _ : state) {
+        std::string_view text = lines[i].view();
+        int converted = scan_first_detail(text, record);
+        benchmark::DoNotOptimize(converted);
+        benchmark::DoNotOptimize(record);
+        bytes += text.size();
+        i = (i + 1) & mask;
+    }
+    set_rates(state, bytes);
+}
+
+void BM_sscanf_first_detail(benchmark::State& state)
+{
+    auto lines = detail_lines(static_cast<std::size_t>(state.range(0)));
+    const std::size_t mask = lines.size() - 1;
+    std::size_t i = 0, bytes = 0;
+    char word1[127], word2[15];
+    for (auto _ : state) {
+        const std::string& text = lines[i].plain;
+        int converted = std::sscanf(text.c_str(), "%126s%14s", word1, word2);
+        benchmark::DoNotOptimize(converted);
+        benchmark::DoNotOptimize(word1);
+        benchmark::DoNotOptimize(word2);
+        bytes += text.size();
+        i = (i + 1) & mask;
+    }
+    set_rates(state, bytes);
+}
+
+// ---- quota: "%lu K" after "    MaxQuota " ----
+
+void BM_scan_quota(benchmark::State& state)
+{
+    auto lines = quota_texts(static_cast<std::size_t>(state.range(0)));
+    if (std::string error = check_quotas(lines); !error.empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const std::size_t mask = lines.size() - 1;
+    std::size_t i = 0, bytes = 0;
+    VolumeRecord record;
+    for (auto _ : state) {
+        std::string_view text = lines[i].view();
+        int converted = scan_quota(text, record);
+        benchmark::DoNotOptimize(converted);
+        benchmark::DoNotOptimize(record);
+        bytes += text.size();
+        i = (i + 1) & mask;
+    }
+    set_rates(state, bytes);
+}
+
+void BM_sscanf_quota(benchmark::State& state)
+{
+    auto lines = quota_texts(static_cast<std::size_t>(state.range(0)));
+    const std::size_t mask = lines.size() - 1;
+    std::size_t i = 0, bytes = 0;
+    unsigned long quota = 0;
+    for (auto _ : state) {
+        const std::string& text = lines[i].plain;
+        int converted = std::sscanf(text.c_str(), "%lu K", &quota);
+        benchmark::DoNotOptimize(converted);
+        benchmark::DoNotOptimize(quota);
+        bytes += text.size();
+        i = (i + 1) & mask;
+    }
+    set_rates(state, bytes);
+}
+
+// ---- the whole filter, in process ----
+
+constexpr int listing_volumes = 20000;
+constexpr int listing_seed = 1;
+
+// The listing of `listing_volumes` volumes from the bench generator, read
+// once; empty when the generator could not be run.
+const std::string& generated_listing()
+{
+    static const std::string listing = [] {
+        std::string text;
+        std::string command = std::string("'") + GEN_LISTING_PATH + "' --volumes " +
+                              std::to_string(listing_volumes) + " --seed " +
+                              std::to_string(listing_seed);
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) return text;
+        char buffer[1 << 16];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+        if (pclose(pipe) != 0) text.clear();
+        return text;
+    }();
+    return listing;
+}
+
+struct MemorySource {
+    std::string_view rest;
+
+    static long read(void* context, char* buffer, std::size_t size)
+    {
+        auto* self = static_cast<MemorySource*>(context);
+        std::size_t n = size < self->rest.size() ? size : self->rest.size();
+        std::memcpy(buffer, self->rest.data(), n);
+        self->rest.remove_prefix(n);
+        return static_cast<long>(n);
+    }
+};
+
+// Discards the report but counts its bytes and looks at them, so that the
+// report's writing cannot be left out.
+struct CountingSink {
+    std::uint64_t bytes = 0;
+
+    static bool write(void* context, const char* data, std::size_t size)
+    {
+        auto* self = static_cast<CountingSink*>(context);
+        benchmark::DoNotOptimize(data);
+        self->bytes += size;
+        return true;
+    }
+};
+
+// range(0): 1 for -rbf (every volume), 0 for the default selection.
+void BM_filter_listing(benchmark::State& state)
+{
+    const std::string& listing = generated_listing();
+    if (listing.empty()) {
+        state.SkipWithError("could not run " GEN_LISTING_PATH);
+        return;
+    }
+    VolumeSelection choice;
+    if (state.range(0) != 0) {
+        choice.include_read_only = true;
+        choice.include_backup = true;
+        choice.include_offline = true;
+    }
+    std::uint64_t report_bytes = 0;
+    for (auto _ : state) {
+        MemorySource source{listing};
+        CountingSink sink;
+        FilterStatus status = filter_listing({&source, MemorySource::read},
+                                             {&sink, CountingSink::write}, choice);
+        if (status != FilterStatus::ok || sink.bytes == 0 || !source.rest.empty()) {
+            state.SkipWithError("filter_listing failed or wrote no report");
+            return;
+        }
+        benchmark::DoNotOptimize(sink.bytes);
+        report_bytes = sink.bytes;
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(listing.size()));
+    state.counters["listing_MB"] = static_cast<double>(listing.size()) / 1e6;
+    state.counters["report_bytes"] = static_cast<double>(report_bytes);
+}
+
+} // namespace
+
+BENCHMARK(BM_scan_header)->ArgName("lines")->Arg(1)->Arg(8);
+BENCHMARK(BM_sscanf_header)->ArgName("lines")->Arg(1)->Arg(8);
+BENCHMARK(BM_scan_first_detail)->ArgName("lines")->Arg(1)->Arg(8);
+BENCHMARK(BM_sscanf_first_detail)->ArgName("lines")->Arg(1)->Arg(8);
+BENCHMARK(BM_scan_quota)->ArgName("lines")->Arg(1)->Arg(8);
+BENCHMARK(BM_sscanf_quota)->ArgName("lines")->Arg(1)->Arg(8);
+BENCHMARK(BM_filter_listing)->ArgName("rbf")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
