@@ -1,6 +1,7 @@
 // The listing scanner and the report line.
 #include "filter.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -58,12 +59,10 @@ constexpr char spaces[32] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '
 
 // "00" to "99", for writing numbers two digits at a time.
 constexpr auto digit_pairs = [] {
-    struct Pairs {
-        char text[200];
-    } pairs{};
-    for (int i = 0; i < 100; ++i) {
-        pairs.text[2 * i] = static_cast<char>('0' + i / 10);
-        pairs.text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    std::array<char, 200> pairs{};
+    for (std::size_t i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
     }
     return pairs;
 }();
@@ -76,12 +75,12 @@ char* put_number(char* p, std::uint64_t value)
     char* first = digits + 20;
     while (value >= 100) {
         first -= 2;
-        std::memcpy(first, digit_pairs.text + 2 * (value % 100), 2);
+        std::memcpy(first, digit_pairs.data() + 2 * (value % 100), 2);
         value /= 100;
     }
     if (value >= 10) {
         first -= 2;
-        std::memcpy(first, digit_pairs.text + 2 * value, 2);
+        std::memcpy(first, digit_pairs.data() + 2 * value, 2);
     } else {
         *--first = static_cast<char>('0' + value);
     }
@@ -153,8 +152,8 @@ bool write_report_line(ReportBuffer& out, const VolumeRecord& record)
     return true;
 }
 
-FilterStatus filter_listing(ByteSource source, ByteSink sink,
-                            const VolumeSelection& choice, std::size_t block_size)
+FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelection& choice,
+                            std::size_t block_size)
 {
     if (block_size > max_block_size)
         block_size = max_block_size;

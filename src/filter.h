@@ -21,12 +21,12 @@ struct ByteSink {
 bool write_descriptor(void* context, const char* data, std::size_t size);
 
 // Largest input block the filter reads at once.
-constexpr std::size_t max_block_size = 256 * 1024;
+constexpr std::size_t max_block_size = std::size_t{256} * 1024;
 
 // Report lines are collected here and handed to the sink in large blocks,
 // and whenever the filter is about to wait for more input.
 struct ReportBuffer {
-    static constexpr std::size_t capacity = 64 * 1024;
+    static constexpr std::size_t capacity = std::size_t{64} * 1024;
     // A report line is at most 62 + 20 + 20 + 8 + 126 + 14 bytes of fields,
     // five spaces and a newline; its fields are copied in fixed-size pieces
     // that may reach up to 32 bytes further.
@@ -46,6 +46,5 @@ bool write_report_line(ReportBuffer& out, const VolumeRecord& record);
 
 // Runs the filter over `source`, reading blocks of `block_size` bytes (1 to
 // `max_block_size`), and writes the report to `sink`.
-FilterStatus filter_listing(ByteSource source, ByteSink sink,
-                            const VolumeSelection& choice,
+FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelection& choice,
                             std::size_t block_size = default_block_size);

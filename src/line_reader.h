@@ -35,7 +35,7 @@ constexpr std::size_t max_line_bytes = 1023;
 
 // Input block size: large enough that the read per block costs nothing
 // next to scanning it, small enough to stay in the L2 cache.
-constexpr std::size_t default_block_size = 128 * 1024;
+constexpr std::size_t default_block_size = std::size_t{128} * 1024;
 
 // Bytes of storage past the buffered data that a vector scan may load; they
 // are never used.
@@ -59,8 +59,7 @@ struct LineReader {
 
 // Prepares `reader` over `storage`, which must hold
 // `reader_storage_size(block_size)` bytes.
-void init_line_reader(LineReader& reader, ByteSource source, char* storage,
-                      std::size_t block_size);
+void init_line_reader(LineReader& reader, ByteSource source, char* storage, std::size_t block_size);
 
 // Finds the first newline among the `size` bytes at `p`, or the first
 // newline or NUL byte when `or_nul` holds; null when there is none. It may
@@ -87,7 +86,8 @@ inline const char* find_line_end(const char* p, std::size_t size, bool or_nul)
     const void* newline = std::memchr(p, '\n', size);
     if (!or_nul)
         return static_cast<const char*>(newline);
-    std::size_t before = newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - p) : size;
+    std::size_t before =
+        newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - p) : size;
     const void* nul = std::memchr(p, '\0', before);
     return static_cast<const char*>(nul ? nul : newline);
 #endif

@@ -14,27 +14,27 @@ const char* program_name = "";
 
 [[noreturn]] void exit_with_usage()
 {
-    std::fprintf(stderr, "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n", program_name);
+    (void)std::fprintf(stderr, "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n", program_name);
     std::exit(2);
 }
 
 [[noreturn]] void exit_with_help()
 {
-    std::fprintf(stderr,
-                 "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n"
-                 "where      -r  include read-only volumes\n"
-                 "           -w  exclude read-write volumes\n"
-                 "           -b  include backup volumes\n"
-                 "           -n  exclude on-line volumes\n"
-                 "           -f  include off-line volumes\n"
-                 "           -h  print this message\n",
-                 program_name);
+    (void)std::fprintf(stderr,
+                       "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n"
+                       "where      -r  include read-only volumes\n"
+                       "           -w  exclude read-write volumes\n"
+                       "           -b  include backup volumes\n"
+                       "           -n  exclude on-line volumes\n"
+                       "           -f  include off-line volumes\n"
+                       "           -h  print this message\n",
+                       program_name);
     std::exit(0);
 }
 
 [[noreturn]] void fail(const char* format, const char* name)
 {
-    std::fprintf(stderr, format, name);
+    (void)std::fprintf(stderr, format, name);
     std::exit(2);
 }
 
@@ -74,8 +74,8 @@ bool is_input_file(int input, const char* output_name)
 {
     struct stat in;
     struct stat out;
-    return ::stat(output_name, &out) == 0 && S_ISREG(out.st_mode) &&
-           ::fstat(input, &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+    return ::stat(output_name, &out) == 0 && S_ISREG(out.st_mode) && ::fstat(input, &in) == 0 &&
+           in.st_dev == out.st_dev && in.st_ino == out.st_ino;
 }
 
 // Closes the report's descriptor. A descriptor that was never open fails
@@ -124,13 +124,13 @@ int main(int argc, char** argv)
     if (!written) {
         if (output_name != nullptr)
             fail("Unable to write output file %s\n", output_name);
-        std::fputs("Unable to write standard output\n", stderr);
+        (void)std::fputs("Unable to write standard output\n", stderr);
         return 2;
     }
     if (status == FilterStatus::read_error) {
         if (input_name != nullptr)
             fail("Unable to read input file %s\n", input_name);
-        std::fputs("Unable to read standard input\n", stderr);
+        (void)std::fputs("Unable to read standard input\n", stderr);
         return 2;
     }
     // A failed close of the listing's descriptor is handed to the exit as

@@ -57,7 +57,8 @@ std::uint64_t parse_up_to_8(const char* p, std::size_t n)
     word = (word - 0x3030303030303030) << (8 * (8 - n));
     word = word * 10 + (word >> 8);
     word = (((word & 0x000000ff000000ff) * (100 + (1000000ULL << 32))) +
-            (((word >> 16) & 0x000000ff000000ff) * (1 + (10000ULL << 32)))) >> 32;
+            (((word >> 16) & 0x000000ff000000ff) * (1 + (10000ULL << 32)))) >>
+           32;
     return word;
 }
 
@@ -179,18 +180,18 @@ __extension__ using Bits = unsigned __int128;
 // digits alone, and words only when they fit their field whole, so both
 // ways give the same fields.
 class Words {
-public:
+  public:
     // Only for lines shorter than `max_size`, which `fits` tells.
-    explicit Words(std::string_view line) : p_(line.data()), size_(line.size())
+    explicit Words(std::string_view line) : line_data(line.data()), line_size(line.size())
     {
-        space_ = mask64(p_, space_mask);
-        digit_ = mask64(p_, digit_mask);
-        if (size_ > 64) {
-            space_ |= static_cast<Bits>(mask64(p_ + 64, space_mask)) << 64;
-            digit_ |= static_cast<Bits>(mask64(p_ + 64, digit_mask)) << 64;
+        spaces = mask64(line_data, space_mask);
+        digits = mask64(line_data, digit_mask);
+        if (line_size > 64) {
+            spaces |= static_cast<Bits>(mask64(line_data + 64, space_mask)) << 64;
+            digits |= static_cast<Bits>(mask64(line_data + 64, digit_mask)) << 64;
         }
         // Past the end the line reads as white space, so every word ends.
-        space_ |= ~((static_cast<Bits>(1) << size_) - 1);
+        spaces |= ~((static_cast<Bits>(1) << line_size) - 1);
     }
 
     static constexpr std::size_t max_size = 127;
@@ -199,19 +200,19 @@ public:
     // Takes the next word; false when only white space is left.
     bool next(std::size_t& start, std::size_t& length)
     {
-        Bits rest = ~space_ >> position_;
+        Bits rest = ~spaces >> position;
         if (rest == 0)
             return false;
-        start = position_ + ctz(rest);
-        length = ctz(space_ >> start);
-        position_ = start + length;
+        start = position + ctz(rest);
+        length = ctz(spaces >> start);
+        position = start + length;
         return true;
     }
 
     bool all_digits(std::size_t start, std::size_t length) const
     {
         auto word = (static_cast<Bits>(1) << length) - 1;
-        return ((~digit_ >> start) & word) == 0;
+        return ((~digits >> start) & word) == 0;
     }
 
     // Copies a word of at most N bytes into `out`; false when it is longer.
@@ -221,7 +222,7 @@ public:
         if (length > N)
             return false;
         for (std::size_t i = 0; i < length; i += 16)
-            std::memcpy(out.text + i, p_ + start + i, 16);
+            std::memcpy(out.text + i, line_data + start + i, 16);
         out.text[length] = '\0';
         out.size = length;
         return true;
@@ -232,18 +233,18 @@ public:
     {
         if (length > 15 || !all_digits(start, length))
             return false;
-        const char* digits = p_ + start;
-        out = length <= 8 ? parse_up_to_8(digits, length)
-                          : parse_up_to_8(digits, length - 8) * 100000000 +
-                                parse_up_to_8(digits + length - 8, 8);
+        const char* first = line_data + start;
+        out = length <= 8 ? parse_up_to_8(first, length)
+                          : parse_up_to_8(first, length - 8) * 100000000 +
+                                parse_up_to_8(first + length - 8, 8);
         return true;
     }
 
-private:
+  private:
     static std::uint64_t mask64(const char* p, unsigned (*mask)(__m128i))
     {
         std::uint64_t bits = 0;
-        for (int i = 0; i < 4; ++i)
+        for (std::size_t i = 0; i < 4; ++i)
             bits |= static_cast<std::uint64_t>(mask(load16(p + 16 * i))) << (16 * i);
         return bits;
     }
@@ -253,14 +254,15 @@ private:
         auto low = static_cast<std::uint64_t>(bits);
         if (low != 0)
             return static_cast<std::size_t>(__builtin_ctzll(low));
-        return 64 + static_cast<std::size_t>(__builtin_ctzll(static_cast<std::uint64_t>(bits >> 64)));
+        return 64 +
+               static_cast<std::size_t>(__builtin_ctzll(static_cast<std::uint64_t>(bits >> 64)));
     }
 
-    const char* p_;
-    std::size_t size_;
-    std::size_t position_ = 0;
-    Bits space_;
-    Bits digit_;
+    const char* line_data;
+    std::size_t line_size;
+    std::size_t position = 0;
+    Bits spaces;
+    Bits digits;
 };
 
 // Scans a plain header: six words, the fifth of them K. False sends the
@@ -279,8 +281,8 @@ bool scan_plain_header(std::string_view line, VolumeRecord& record)
     return words.take(at[0], length[0], record.name) &&
            words.number(at[1], length[1], record.volume_number) &&
            words.take(at[2], length[2], record.type) &&
-           words.number(at[3], length[3], record.size_k) && length[4] == 1 &&
-           line[at[4]] == 'K' && words.take(at[5], length[5], record.status);
+           words.number(at[3], length[3], record.size_k) && length[4] == 1 && line[at[4]] == 'K' &&
+           words.take(at[5], length[5], record.status);
 }
 
 // Scans a plain first detail line: two words that fit their fields.

@@ -3,8 +3,7 @@
 
 VolumeSelection selection;
 
-bool is_selected(const VolumeSelection& choice, std::string_view type,
-                 std::string_view status)
+bool is_selected(const VolumeSelection& choice, std::string_view type, std::string_view status)
 {
     if (type == "RW" && !choice.include_read_write)
         return false;

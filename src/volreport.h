@@ -21,8 +21,7 @@ extern VolumeSelection selection;
 
 // Whether a volume of this type and status is wanted under `choice`.
 // Comparisons are exact, whole-word and case-sensitive.
-bool is_selected(const VolumeSelection& choice, std::string_view type,
-                 std::string_view status);
+bool is_selected(const VolumeSelection& choice, std::string_view type, std::string_view status);
 
 // The same question asked of the process's `selection`.
 bool is_selected(std::string_view type, std::string_view status);
@@ -30,9 +29,9 @@ bool is_selected(std::string_view type, std::string_view status);
 // How a filter run ended. Input that does not match the listing format is
 // never an error; only the streams themselves can fail.
 enum class FilterStatus {
-    ok,           // the whole input was read and every report line written
-    read_error,   // reading the listing failed; report lines before it stay
-    write_error,  // writing the report failed
+    ok,          // the whole input was read and every report line written
+    read_error,  // reading the listing failed; report lines before it stay
+    write_error, // writing the report failed
 };
 
 // Reads the listing on standard input (descriptor 0) to its end and writes
