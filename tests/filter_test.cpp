@@ -38,7 +38,8 @@ struct FilterRow {
 const std::vector<FilterRow> rows = {
     {"empty input writes nothing", "", ""},
     {"a wanted volume gives one 67-byte line", volume, report},
-    {"a last line without a newline counts", header + detail_1 + detail_2 + "    MaxQuota 500 K", report},
+    {"a last line without a newline counts", header + detail_1 + detail_2 + "    MaxQuota 500 K",
+     report},
     {"summary and foreign lines are skipped",
      "Total number of volumes on server a partition b: 1\n" + volume +
          "Total volumes on-line 1 ; off-line 0\nnot a header\n\n",
@@ -46,47 +47,63 @@ const std::vector<FilterRow> rows = {
     {"a header named Total is still a header unless it starts a summary",
      "Totally 536 RW 100 K On-line\n" + detail_1 + detail_2 + detail_3,
      "Totally                                500       100 RW alpha beta\n"},
-    {"unwanted volume's detail lines are skipped", volume_of("ro.vol", "RO", "On-line") + volume, report},
+    {"unwanted volume's detail lines are skipped", volume_of("ro.vol", "RO", "On-line") + volume,
+     report},
     {"several volumes keep the listing's order",
-     volume_of("one", "RW", "On-line") + volume_of("two", "XX", "busy") + volume_of("three", "RW", "On-line"),
+     volume_of("one", "RW", "On-line") + volume_of("two", "XX", "busy") +
+         volume_of("three", "RW", "On-line"),
      report_of("one", "RW") + report_of("two", "XX") + report_of("three", "RW")},
 
     // The quota line.
     {"quota without K is accepted", header + detail_1 + detail_2 + "    MaxQuota 500\n", report},
-    {"quota followed by other text is accepted", header + detail_1 + detail_2 + "    MaxQuota 500 M\n", report},
-    {"extra spaces before the quota are accepted", header + detail_1 + detail_2 + "    MaxQuota      500 K\n", report},
-    {"a word for the quota drops the record", header + detail_1 + detail_2 + "    MaxQuota lots K\n" + volume, report},
-    {"nothing after MaxQuota drops the record", header + detail_1 + detail_2 + "    MaxQuota \n", ""},
-    {"MaxQuota indented further drops the record", header + detail_1 + detail_2 + "     MaxQuota 500 K\n", ""},
-    {"MaxQuota without its space drops the record", header + detail_1 + detail_2 + "    MaxQuota\t500 K\n", ""},
+    {"quota followed by other text is accepted",
+     header + detail_1 + detail_2 + "    MaxQuota 500 M\n", report},
+    {"extra spaces before the quota are accepted",
+     header + detail_1 + detail_2 + "    MaxQuota      500 K\n", report},
+    {"a word for the quota drops the record",
+     header + detail_1 + detail_2 + "    MaxQuota lots K\n" + volume, report},
+    {"nothing after MaxQuota drops the record", header + detail_1 + detail_2 + "    MaxQuota \n",
+     ""},
+    {"MaxQuota indented further drops the record",
+     header + detail_1 + detail_2 + "     MaxQuota 500 K\n", ""},
+    {"MaxQuota without its space drops the record",
+     header + detail_1 + detail_2 + "    MaxQuota\t500 K\n", ""},
 
     // The header line.
-    {"size followed by status without K is skipped", "vol.a 536 RW 100 On-line\n" + detail_1 + detail_2 + detail_3, ""},
-    {"K against the size is accepted", "vol.a 536 RW 100K On-line\n" + detail_1 + detail_2 + detail_3, report},
+    {"size followed by status without K is skipped",
+     "vol.a 536 RW 100 On-line\n" + detail_1 + detail_2 + detail_3, ""},
+    {"K against the size is accepted",
+     "vol.a 536 RW 100K On-line\n" + detail_1 + detail_2 + detail_3, report},
     {"four fields are not a header", "vol.a 536 RW 100\n" + detail_1 + detail_2 + detail_3, ""},
     {"a negative size wraps", "vol.a 536 RW -1 K On-line\n" + detail_1 + detail_2 + detail_3,
      "vol.a                                  500 18446744073709551615 RW alpha beta\n"},
     {"an oversized size saturates, leading zeros ignored",
-     "vol.a 536 RW 0000099999999999999999999 K On-line\n" + detail_1 + detail_2 + "    MaxQuota 00000000000000000000007\n",
+     "vol.a 536 RW 0000099999999999999999999 K On-line\n" + detail_1 + detail_2 +
+         "    MaxQuota 00000000000000000000007\n",
      "vol.a                                    7 18446744073709551615 RW alpha beta\n"},
     {"numbers wider than 32 bits are written whole",
      "vol.a 536 RW 4294967296 K On-line\n" + detail_1 + detail_2 + "    MaxQuota 123456789012 K\n",
      "vol.a" + std::string(28, ' ') + "123456789012 4294967296 RW alpha beta\n"},
-    {"a sign apart from its digits fails the field", "vol.a 536 RW - 100 K On-line\n" + detail_1 + detail_2 + detail_3, ""},
+    {"a sign apart from its digits fails the field",
+     "vol.a 536 RW - 100 K On-line\n" + detail_1 + detail_2 + detail_3, ""},
     {"carriage-return line ends read like newlines",
      "vol.a 536 RW 100 K On-line\r\n    alpha beta\r\n    x\r\n    MaxQuota 500 K\r\n\r\n", report},
     {"a header indented by a tab is a header", "\t" + volume, report},
     {"a header indented by a space is skipped", " " + volume, ""},
-    {"a 40-byte name is written whole",
-     volume_of(std::string(40, 'n'), "RW", "On-line"), std::string(40, 'n') + "       500       100 RW alpha beta\n"},
+    {"a 40-byte name is written whole", volume_of(std::string(40, 'n'), "RW", "On-line"),
+     std::string(40, 'n') + "       500       100 RW alpha beta\n"},
 
     // The detail lines.
-    {"detail line indented by a tab drops the record", header + "\talpha beta\n" + detail_2 + detail_3, ""},
-    {"detail line indented by three spaces drops the record", header + "   alpha beta\n" + detail_2 + detail_3, ""},
-    {"second detail line indented by a tab drops the record", header + detail_1 + "\tx\n" + detail_3, ""},
+    {"detail line indented by a tab drops the record",
+     header + "\talpha beta\n" + detail_2 + detail_3, ""},
+    {"detail line indented by three spaces drops the record",
+     header + "   alpha beta\n" + detail_2 + detail_3, ""},
+    {"second detail line indented by a tab drops the record",
+     header + detail_1 + "\tx\n" + detail_3, ""},
     {"deeper indented first and second detail lines are accepted",
      header + "        alpha beta\n" + "      x\n" + detail_3, report},
-    {"a single word on the first detail line drops the record", header + "    alpha\n" + detail_2 + detail_3, ""},
+    {"a single word on the first detail line drops the record",
+     header + "    alpha\n" + detail_2 + detail_3, ""},
     {"a third word is ignored", header + "    alpha beta gamma\n" + detail_2 + detail_3, report},
     {"a 20-byte second word is cut to 14 bytes",
      header + "    alpha 12345678901234567890\n" + detail_2 + detail_3,
@@ -98,20 +115,31 @@ const std::vector<FilterRow> rows = {
     {"input ending after the second detail line writes nothing", header + detail_1 + detail_2, ""},
 
     // Lines as the line buffer takes them.
-    {"a NUL ends the line for the header", "vol.a 536 RW\0 100 K On-line\n"s + detail_1 + detail_2 + detail_3, ""},
-    {"a NUL after the status is harmless", "vol.a 536 RW 100 K On-line\0garbage\n"s + detail_1 + detail_2 + detail_3, report},
+    {"a NUL ends the line for the header",
+     "vol.a 536 RW\0 100 K On-line\n"s + detail_1 + detail_2 + detail_3, ""},
+    {"a NUL after the status is harmless",
+     "vol.a 536 RW 100 K On-line\0garbage\n"s + detail_1 + detail_2 + detail_3, report},
     {"a NUL first byte skips the line", "\0vol.b 1 RW 1 K On-line\n"s + volume, report},
-    {"a NUL inside the indentation drops the record", header + "  \0  alpha beta\n"s + detail_2 + detail_3, ""},
-    {"a NUL inside the quota prefix drops the record", header + detail_1 + detail_2 + "    Max\0Quota 500\n"s, ""},
-    {"bytes after a NUL in the quota line are ignored", header + detail_1 + detail_2 + "    MaxQuota 500\0 9\n"s, report},
+    {"a NUL inside the indentation drops the record",
+     header + "  \0  alpha beta\n"s + detail_2 + detail_3, ""},
+    {"a NUL inside the quota prefix drops the record",
+     header + detail_1 + detail_2 + "    Max\0Quota 500\n"s, ""},
+    {"bytes after a NUL in the quota line are ignored",
+     header + detail_1 + detail_2 + "    MaxQuota 500\0 9\n"s, report},
     {"a long header's rest is taken as the first detail line",
-     "vol.a 536 RW 100 K On-line " + std::string(1023 - 27, 'x') + "    alpha beta\n" + detail_2 + detail_3, report},
+     "vol.a 536 RW 100 K On-line " + std::string(1023 - 27, 'x') + "    alpha beta\n" + detail_2 +
+         detail_3,
+     report},
     {"a 1023-byte header leaves its newline as a failing detail line",
-     "vol.a 536 RW 100 K On-line " + std::string(1023 - 27, 'x') + "\n" + detail_1 + detail_2 + detail_3, ""},
+     "vol.a 536 RW 100 K On-line " + std::string(1023 - 27, 'x') + "\n" + detail_1 + detail_2 +
+         detail_3,
+     ""},
     {"a 1022-byte header keeps its newline",
-     "vol.a 536 RW 100 K On-line " + std::string(1022 - 27, 'x') + "\n" + detail_1 + detail_2 + detail_3, report},
-    {"a long skipped line's pieces are lines of their own",
-     std::string(2046, 'y') + "\n" + volume, report},
+     "vol.a 536 RW 100 K On-line " + std::string(1022 - 27, 'x') + "\n" + detail_1 + detail_2 +
+         detail_3,
+     report},
+    {"a long skipped line's pieces are lines of their own", std::string(2046, 'y') + "\n" + volume,
+     report},
     {"a long foreign line's later piece can be a header",
      std::string(1023, 'y') + header + detail_1 + detail_2 + detail_3, report},
 };
@@ -132,9 +160,10 @@ TEST(Filter, reports_each_complete_wanted_volume)
 
 TEST(Filter, selection_decides_which_volumes_are_reported)
 {
-    std::string listing = volume_of("rw.on", "RW", "On-line") + volume_of("ro.on", "RO", "On-line") +
-                          volume_of("bk.on", "BK", "On-line") + volume_of("rw.off", "RW", "Off-line") +
-                          volume_of("xx.busy", "XX", "busy");
+    std::string listing =
+        volume_of("rw.on", "RW", "On-line") + volume_of("ro.on", "RO", "On-line") +
+        volume_of("bk.on", "BK", "On-line") + volume_of("rw.off", "RW", "Off-line") +
+        volume_of("xx.busy", "XX", "busy");
     VolumeSelection all;
     all.include_read_only = all.include_backup = all.include_offline = true;
     EXPECT_EQ(filter_string(listing, all),
@@ -144,7 +173,8 @@ TEST(Filter, selection_decides_which_volumes_are_reported)
     VolumeSelection offline_only;
     offline_only.include_online = false;
     offline_only.include_offline = true;
-    EXPECT_EQ(filter_string(listing, offline_only), report_of("rw.off", "RW") + report_of("xx.busy", "XX"));
+    EXPECT_EQ(filter_string(listing, offline_only),
+              report_of("rw.off", "RW") + report_of("xx.busy", "XX"));
 }
 
 // A large listing crosses many block and report-buffer boundaries.
@@ -157,7 +187,8 @@ TEST(Filter, large_listing_matches_line_by_line)
         listing += volume_of(name, "RW", "On-line") + "    Creation of some date\n\n";
         expected += report_of(name, "RW");
     }
-    for (std::size_t block : {std::size_t{1}, std::size_t{4096}, default_block_size, max_block_size})
+    for (std::size_t block :
+         {std::size_t{1}, std::size_t{4096}, default_block_size, max_block_size})
         ASSERT_EQ(filter_string(listing, {}, block), expected) << "block size " << block;
 }
 

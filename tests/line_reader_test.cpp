@@ -45,7 +45,8 @@ std::vector<std::string> fgets_lines(const std::string& text)
     long before = 0;
     while (std::fgets(buffer, sizeof buffer, f) != nullptr) {
         long after = std::ftell(f);
-        lines.emplace_back(text, static_cast<std::size_t>(before), static_cast<std::size_t>(after - before));
+        lines.emplace_back(text, static_cast<std::size_t>(before),
+                           static_cast<std::size_t>(after - before));
         before = after;
     }
     std::fclose(f);
@@ -54,7 +55,8 @@ std::vector<std::string> fgets_lines(const std::string& text)
 
 // Takes every line, or with `skip` only those the fast path does not pass
 // over.
-std::vector<std::string> reader_lines(const std::string& text, std::size_t block, bool skip, bool wide)
+std::vector<std::string> reader_lines(const std::string& text, std::size_t block, bool skip,
+                                      bool wide)
 {
     std::vector<char> storage(reader_storage_size(block));
     StringSource source{text};
@@ -91,7 +93,8 @@ TEST(LineReader, lines_match_a_line_buffer_of_1024_bytes_for_every_block_size)
         std::vector<std::string> expected = fgets_lines(text);
         for (std::size_t block : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{1023},
                                   std::size_t{1024}, default_block_size})
-            ASSERT_EQ(reader_lines(text, block, false, true), expected) << visible(text) << " block " << block;
+            ASSERT_EQ(reader_lines(text, block, false, true), expected)
+                << visible(text) << " block " << block;
     }
 }
 
@@ -102,7 +105,8 @@ TEST(LineReader, skipping_passes_over_exactly_the_whole_indented_and_empty_lines
         std::string text = random_listing(rng);
         std::vector<std::string> expected = without_indented(fgets_lines(text));
         for (bool wide : {false, true}) {
-            for (std::size_t block : {std::size_t{1}, std::size_t{64}, std::size_t{1024}, default_block_size}) {
+            for (std::size_t block :
+                 {std::size_t{1}, std::size_t{64}, std::size_t{1024}, default_block_size}) {
                 ASSERT_EQ(without_indented(reader_lines(text, block, true, wide)), expected)
                     << visible(text) << " block " << block << (wide ? " wide" : "");
             }

@@ -153,11 +153,35 @@ TEST(Scan, first_detail_line_needs_two_words_and_cuts_them)
 // line, including the fields converted before a failure.
 std::string random_line(std::mt19937_64& rng)
 {
-    static const char* const pieces[] = {
-        " ", "  ", "\t", "\r", "\v", "\f", "\n", "K", "k", "+", "-", "0", "5", "00",
-        "536", "4294967296", "18446744073709551615", "18446744073709551616",
-        "99999999999999999999999", "RW", "On-line", "Off-line", "KOn-line", "vol.a",
-        "MaxQuota", "abcdefghij", "x", "\x80\xff", "\x01"};
+    static const char* const pieces[] = {" ",
+                                         "  ",
+                                         "\t",
+                                         "\r",
+                                         "\v",
+                                         "\f",
+                                         "\n",
+                                         "K",
+                                         "k",
+                                         "+",
+                                         "-",
+                                         "0",
+                                         "5",
+                                         "00",
+                                         "536",
+                                         "4294967296",
+                                         "18446744073709551615",
+                                         "18446744073709551616",
+                                         "99999999999999999999999",
+                                         "RW",
+                                         "On-line",
+                                         "Off-line",
+                                         "KOn-line",
+                                         "vol.a",
+                                         "MaxQuota",
+                                         "abcdefghij",
+                                         "x",
+                                         "\x80\xff",
+                                         "\x01"};
     std::string line;
     int n = static_cast<int>(rng() % 14);
     for (int i = 0; i < n; ++i) {
@@ -231,22 +255,38 @@ TEST(Scan, agrees_with_the_c_library_on_generated_lines)
         int expected = sscanf_count(
             std::sscanf(line.c_str(), "%62s%lu%8s%lu K %18s", name, &number, type, &size, status));
         ASSERT_EQ(fields, expected) << visible(line);
-        if (fields >= 1) { ASSERT_EQ(r.name.view(), name) << visible(line); }
-        if (fields >= 2) { ASSERT_EQ(r.volume_number, number) << visible(line); }
-        if (fields >= 3) { ASSERT_EQ(r.type.view(), type) << visible(line); }
-        if (fields >= 4) { ASSERT_EQ(r.size_k, size) << visible(line); }
-        if (fields >= 5) { ASSERT_EQ(r.status.view(), status) << visible(line); }
+        if (fields >= 1) {
+            ASSERT_EQ(r.name.view(), name) << visible(line);
+        }
+        if (fields >= 2) {
+            ASSERT_EQ(r.volume_number, number) << visible(line);
+        }
+        if (fields >= 3) {
+            ASSERT_EQ(r.type.view(), type) << visible(line);
+        }
+        if (fields >= 4) {
+            ASSERT_EQ(r.size_k, size) << visible(line);
+        }
+        if (fields >= 5) {
+            ASSERT_EQ(r.status.view(), status) << visible(line);
+        }
 
         fields = scan_first_detail(Padded(line), r);
         expected = sscanf_count(std::sscanf(line.c_str(), "%126s%14s", w1, w2));
         ASSERT_EQ(fields, expected) << visible(line);
-        if (fields >= 1) { ASSERT_EQ(r.detail_word_1.view(), w1) << visible(line); }
-        if (fields >= 2) { ASSERT_EQ(r.detail_word_2.view(), w2) << visible(line); }
+        if (fields >= 1) {
+            ASSERT_EQ(r.detail_word_1.view(), w1) << visible(line);
+        }
+        if (fields >= 2) {
+            ASSERT_EQ(r.detail_word_2.view(), w2) << visible(line);
+        }
 
         fields = scan_quota(Padded(line), r);
         expected = sscanf_count(std::sscanf(line.c_str(), "%lu K", &quota));
         ASSERT_EQ(fields, expected) << visible(line);
-        if (fields == 1) { ASSERT_EQ(r.max_quota_k, quota) << visible(line); }
+        if (fields == 1) {
+            ASSERT_EQ(r.max_quota_k, quota) << visible(line);
+        }
     }
 }
 

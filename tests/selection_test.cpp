@@ -69,8 +69,8 @@ TEST(Selection, type_and_status_must_both_pass)
 {
     for (const SelectionRow& row : rows) {
         EXPECT_EQ(is_selected(with_letters(row.letters), row.type, row.status), row.selected)
-            << "letters '" << row.letters << "' type '" << row.type << "' status '"
-            << row.status << "'";
+            << "letters '" << row.letters << "' type '" << row.type << "' status '" << row.status
+            << "'";
     }
 }
 

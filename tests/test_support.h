@@ -5,31 +5,7 @@
 #include <string_view>
 
 #include "filter.h"
-
-// Shows invisible bytes, so that a failing comparison says which byte differs.
-inline std::string visible(std::string_view bytes)
-{
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        switch (c) {
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '\0': out += "\\0"; break;
-        case '\\': out += "\\\\"; break;
-        default:
-            if (c < 0x20 || c >= 0x7f) {
-                out += "\\x";
-                out += hex[c >> 4];
-                out += hex[c & 15];
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out;
-}
+#include "visible.h"
 
 // Text followed by the readable bytes the scanners may load past its end.
 // They look like more of a field, so a scanner that used them would be seen.
@@ -70,8 +46,8 @@ inline std::string filter_string(std::string_view listing, const VolumeSelection
 {
     StringSource source{listing};
     std::string report;
-    FilterStatus status = filter_listing({&source, StringSource::read},
-                                         {&report, append_to_string}, choice, block_size);
+    FilterStatus status = filter_listing({&source, StringSource::read}, {&report, append_to_string},
+                                         choice, block_size);
     if (status != FilterStatus::ok)
         report += "<filter failed>";
     return report;
