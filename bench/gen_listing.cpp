@@ -30,10 +30,11 @@ namespace {
 // splitmix64: small, fast, and fully defined by its constants, so every
 // machine produces the same sequence for the same seed.
 class Random {
-public:
+  public:
     explicit Random(std::uint64_t seed) : state_(seed) {}
 
-    std::uint64_t next() {
+    std::uint64_t next()
+    {
         std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
         z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
         z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
@@ -45,21 +46,22 @@ public:
     std::uint64_t below(std::uint64_t bound) { return next() % bound; }
 
     // A value in [low, high], both ends included.
-    std::uint64_t between(std::uint64_t low, std::uint64_t high) {
+    std::uint64_t between(std::uint64_t low, std::uint64_t high)
+    {
         return low + below(high - low + 1);
     }
 
     // True with a probability of `per_thousand` / 1000.
     bool chance(unsigned per_thousand) { return below(1000) < per_thousand; }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
 // Output goes through one large buffer and fwrite: formatting by hand into
 // it is several times faster than stream insertion for hundreds of MB.
 class Output {
-public:
+  public:
     // Room that one entry never exceeds, so callers flush only between
     // entries and never check space per byte.
     static constexpr std::size_t entry_room = 4096;
@@ -68,57 +70,67 @@ public:
 
     bool ok() const { return ok_; }
 
-    void put(std::string_view text) {
+    void put(std::string_view text)
+    {
         std::memcpy(data_ + used_, text.data(), text.size());
         used_ += text.size();
     }
 
     void put(char c) { data_[used_++] = c; }
 
-    void spaces(std::size_t count) {
+    void spaces(std::size_t count)
+    {
         std::memset(data_ + used_, ' ', count);
         used_ += count;
     }
 
-    void number(std::uint64_t value) {
+    void number(std::uint64_t value)
+    {
         char* end = std::to_chars(data_ + used_, data_ + capacity, value).ptr;
         used_ = static_cast<std::size_t>(end - data_);
     }
 
     // Right-aligned in `width` bytes; a wider number is written whole.
-    void number(std::uint64_t value, std::size_t width) {
+    void number(std::uint64_t value, std::size_t width)
+    {
         char digits[24];
         char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
         std::size_t length = static_cast<std::size_t>(end - digits);
-        if (length < width) spaces(width - length);
+        if (length < width)
+            spaces(width - length);
         put(std::string_view(digits, length));
     }
 
     // Left-aligned text padded to `width` bytes, always followed by at
     // least one space so the next column stays separate.
-    void column(std::string_view text, std::size_t width) {
+    void column(std::string_view text, std::size_t width)
+    {
         put(text);
         spaces(text.size() < width ? width - text.size() : 1);
     }
 
-    void two_digits(unsigned value) {
+    void two_digits(unsigned value)
+    {
         put(static_cast<char>('0' + value / 10));
         put(static_cast<char>('0' + value % 10));
     }
 
     // Writes the buffer out when less than one entry's room is left.
-    void reserve_entry() {
-        if (capacity - used_ < entry_room) flush();
+    void reserve_entry()
+    {
+        if (capacity - used_ < entry_room)
+            flush();
     }
 
-    void flush() {
+    void flush()
+    {
         if (used_ != 0 && std::fwrite(data_, 1, used_, stdout) != used_) {
             ok_ = false;
         }
         used_ = 0;
     }
 
-private:
+  private:
     static constexpr std::size_t capacity = std::size_t{1} << 20;
     char* data_ = new char[capacity];
     std::size_t used_ = 0;
@@ -126,8 +138,8 @@ private:
 };
 
 constexpr std::array<std::string_view, 24> syllables = {
-    "ka", "ro", "mi", "ten", "lu", "sa", "vor", "el", "da", "ni", "pe", "tor",
-    "bi", "an", "go", "re", "mar", "sil", "ju", "ko", "fa", "li", "ben", "ra",
+    "ka", "ro", "mi", "ten", "lu",  "sa",  "vor", "el", "da", "ni", "pe",  "tor",
+    "bi", "an", "go", "re",  "mar", "sil", "ju",  "ko", "fa", "li", "ben", "ra",
 };
 
 constexpr std::array<std::string_view, 20> words = {
@@ -137,8 +149,7 @@ constexpr std::array<std::string_view, 20> words = {
 };
 
 constexpr std::array<std::string_view, 10> qualifiers = {
-    "2019", "2021", "2023", "2024", "eu-west", "us-east", "archive", "scratch",
-    "v2", "v3",
+    "2019", "2021", "2023", "2024", "eu-west", "us-east", "archive", "scratch", "v2", "v3",
 };
 
 constexpr std::array<std::string_view, 8> families = {
@@ -147,7 +158,8 @@ constexpr std::array<std::string_view, 8> families = {
 
 // Builds a volume name of at most 32 bytes into `out`; returns its length.
 // RO and BK copies get a suffix so they stand out from their RW volume.
-std::size_t make_name(Random& random, std::string_view type, char* out) {
+std::size_t make_name(Random& random, std::string_view type, char* out)
+{
     std::size_t length = 0;
     auto append = [&](std::string_view text) {
         std::memcpy(out + length, text.data(), text.size());
@@ -163,8 +175,7 @@ std::size_t make_name(Random& random, std::string_view type, char* out) {
         }
         if (random.chance(300)) {
             char digits[4];
-            char* end = std::to_chars(digits, digits + sizeof digits,
-                                      random.below(100)).ptr;
+            char* end = std::to_chars(digits, digits + sizeof digits, random.below(100)).ptr;
             append(std::string_view(digits, static_cast<std::size_t>(end - digits)));
         }
     } else {
@@ -176,8 +187,10 @@ std::size_t make_name(Random& random, std::string_view type, char* out) {
             append(qualifiers[random.below(qualifiers.size())]);
         }
     }
-    if (type == "RO") append(".ro");
-    if (type == "BK") append(".bk");
+    if (type == "RO")
+        append(".ro");
+    if (type == "BK")
+        append(".bk");
     return length;
 }
 
@@ -186,7 +199,8 @@ struct Date {
     unsigned year, month, day;
 };
 
-Date date_from_days(std::uint64_t days_since_2015) {
+Date date_from_days(std::uint64_t days_since_2015)
+{
     // Shift to an era that starts on 0000-03-01 so leap days fall last.
     std::int64_t z = static_cast<std::int64_t>(days_since_2015) + 16436 + 719468;
     std::int64_t era = z / 146097;
@@ -197,15 +211,14 @@ Date date_from_days(std::uint64_t days_since_2015) {
     std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
     std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
     std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    return {static_cast<unsigned>(year), static_cast<unsigned>(month),
-            static_cast<unsigned>(day)};
+    return {static_cast<unsigned>(year), static_cast<unsigned>(month), static_cast<unsigned>(day)};
 }
 
 // The listing is dated as if taken at the start of 2025.
 constexpr std::uint64_t listing_day = 3653;
 
-void timestamp_line(Output& out, std::string_view label, std::uint64_t day,
-                    Random& random) {
+void timestamp_line(Output& out, std::string_view label, std::uint64_t day, Random& random)
+{
     Date date = date_from_days(day);
     out.put("    ");
     out.column(label, 14);
@@ -225,18 +238,24 @@ void timestamp_line(Output& out, std::string_view label, std::uint64_t day,
 
 // Sizes in K: mostly small, a few past 2^32 K so the report's number columns
 // overflow their widths now and then.
-std::uint64_t make_size(Random& random) {
+std::uint64_t make_size(Random& random)
+{
     std::uint64_t roll = random.below(1000);
-    if (roll < 10) return random.between(std::uint64_t{1} << 32, std::uint64_t{1} << 36);
-    if (roll < 100) return random.between(10'000'000, 900'000'000);
-    if (roll < 600) return random.between(100'000, 10'000'000);
+    if (roll < 10)
+        return random.between(std::uint64_t{1} << 32, std::uint64_t{1} << 36);
+    if (roll < 100)
+        return random.between(10'000'000, 900'000'000);
+    if (roll < 600)
+        return random.between(100'000, 10'000'000);
     return random.below(100'000);
 }
 
-std::uint64_t make_quota(Random& random, std::uint64_t size) {
-    if (random.chance(30)) return 0;  // no limit set
+std::uint64_t make_quota(Random& random, std::uint64_t size)
+{
+    if (random.chance(30))
+        return 0; // no limit set
     std::uint64_t quota = size + size / 4 + random.between(1'000, 2'000'000);
-    return quota / 1000 * 1000;  // quotas are set by hand, in round numbers
+    return quota / 1000 * 1000; // quotas are set by hand, in round numbers
 }
 
 struct Tally {
@@ -248,8 +267,9 @@ struct Partition {
     std::string_view name;
 };
 
-void write_volume(Output& out, Random& random, const Partition& where,
-                  std::uint64_t family_id, Tally& tally) {
+void write_volume(Output& out, Random& random, const Partition& where, std::uint64_t family_id,
+                  Tally& tally)
+{
     std::uint64_t roll = random.below(1000);
     std::string_view type = roll < 700 ? "RW" : roll < 900 ? "RO" : "BK";
     std::uint64_t volume_number = family_id + (type == "RW" ? 0 : type == "RO" ? 1 : 2);
@@ -342,28 +362,33 @@ void write_volume(Output& out, Random& random, const Partition& where,
     out.put('\n');
 }
 
-[[noreturn]] void usage(const char* program) {
+[[noreturn]] void usage(const char* program)
+{
     std::fprintf(stderr, "Usage: %s [--volumes N] [--seed S]\n", program);
     std::exit(2);
 }
 
-std::uint64_t parse_count(const char* program, const char* text) {
+std::uint64_t parse_count(const char* program, const char* text)
+{
     std::uint64_t value = 0;
     const char* end = text + std::strlen(text);
     auto [stop, error] = std::from_chars(text, end, value);
-    if (error != std::errc() || stop != end || stop == text) usage(program);
+    if (error != std::errc() || stop != end || stop == text)
+        usage(program);
     return value;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const char* program = argc > 0 ? argv[0] : "gen_listing";
     std::uint64_t volume_count = 1000;
     std::uint64_t seed = 1;
     for (int i = 1; i < argc; ++i) {
         std::string_view option = argv[i];
-        if (i + 1 >= argc) usage(program);
+        if (i + 1 >= argc)
+            usage(program);
         if (option == "--volumes") {
             volume_count = parse_count(program, argv[++i]);
         } else if (option == "--seed") {
@@ -374,7 +399,10 @@ int main(int argc, char** argv) {
     }
 
     constexpr std::array<std::string_view, 4> partition_names = {
-        "/part/a", "/part/b", "/part/c", "/part/d",
+        "/part/a",
+        "/part/b",
+        "/part/c",
+        "/part/d",
     };
 
     Random random(seed);
@@ -383,17 +411,15 @@ int main(int argc, char** argv) {
     std::uint64_t next_family_id = 536'900'000;
     char server[32];
     // A failed write ends the run early rather than formatting the rest.
-    for (unsigned server_index = 1; written < volume_count && out.ok();
-         ++server_index) {
-        int server_length = std::snprintf(server, sizeof server, "fs%u.example.org",
-                                          server_index);
+    for (unsigned server_index = 1; written < volume_count && out.ok(); ++server_index) {
+        int server_length = std::snprintf(server, sizeof server, "fs%u.example.org", server_index);
         std::string_view server_name(server, static_cast<std::size_t>(server_length));
         unsigned partitions = static_cast<unsigned>(random.between(1, 4));
-        for (unsigned p = 0; p < partitions && written < volume_count && out.ok();
-             ++p) {
+        for (unsigned p = 0; p < partitions && written < volume_count && out.ok(); ++p) {
             Partition where{server_name, partition_names[p]};
             std::uint64_t entries = random.between(1'500, 6'000);
-            if (entries > volume_count - written) entries = volume_count - written;
+            if (entries > volume_count - written)
+                entries = volume_count - written;
 
             out.reserve_entry();
             out.put("Total number of volumes on server ");

@@ -51,11 +51,13 @@ std::vector<Line> make_lines(std::initializer_list<std::string_view> texts, std:
 {
     std::vector<Line> lines;
     for (std::string_view text : texts) {
-        if (lines.size() == count) break;
+        if (lines.size() == count)
+            break;
         lines.emplace_back(text);
     }
     // The benchmarks step through the lines with a mask.
-    if (lines.empty() || (lines.size() & (lines.size() - 1)) != 0) std::abort();
+    if (lines.empty() || (lines.size() & (lines.size() - 1)) != 0)
+        std::abort();
     return lines;
 }
 
@@ -63,51 +65,58 @@ std::vector<Line> make_lines(std::initializer_list<std::string_view> texts, std:
 // type, size right-aligned in 10, "K", status. The first is the typical one.
 std::vector<Line> header_lines(std::size_t count)
 {
-    return make_lines({
-        "home.alice                        536870915 RW    1048576 K On-line\n",
-        "proj.orbit.delta                  536900012 RO      83412 K On-line\n",
-        "sw.cascade.prism.eu-west.ro       536900457 RO 4294967296 K Off-line\n",
-        "logs.tundra.ember.bk              536901002 BK    9876543 K On-line\n",
-        "home.karomi42                     536902110 RW          0 K On-line\n",
-        "data.summit.vertex                536903333 RW  812345678 K Off-line\n",
-        "web.lumen.beacon.v3               536904001 RW      51200 K On-line\n",
-        "build.falcon.nimbus.ro            536904002 RO   12000000 K On-line\n",
-    }, count);
+    return make_lines(
+        {
+            "home.alice                        536870915 RW    1048576 K On-line\n",
+            "proj.orbit.delta                  536900012 RO      83412 K On-line\n",
+            "sw.cascade.prism.eu-west.ro       536900457 RO 4294967296 K Off-line\n",
+            "logs.tundra.ember.bk              536901002 BK    9876543 K On-line\n",
+            "home.karomi42                     536902110 RW          0 K On-line\n",
+            "data.summit.vertex                536903333 RW  812345678 K Off-line\n",
+            "web.lumen.beacon.v3               536904001 RW      51200 K On-line\n",
+            "build.falcon.nimbus.ro            536904002 RO   12000000 K On-line\n",
+        },
+        count);
 }
 
 std::vector<Line> detail_lines(std::size_t count)
 {
-    return make_lines({
-        "    fs1.example.org /part/a\n",
-        "    fs12.example.org /part/d\n",
-        "    fs3.example.org /part/b\n",
-        "    fs117.example.org /part/c\n",
-        "    fs40.example.org /part/a\n",
-        "    fs7.example.org /part/b\n",
-        "    fs1024.example.org /part/d\n",
-        "    fs9.example.org /part/c\n",
-    }, count);
+    return make_lines(
+        {
+            "    fs1.example.org /part/a\n",
+            "    fs12.example.org /part/d\n",
+            "    fs3.example.org /part/b\n",
+            "    fs117.example.org /part/c\n",
+            "    fs40.example.org /part/a\n",
+            "    fs7.example.org /part/b\n",
+            "    fs1024.example.org /part/d\n",
+            "    fs9.example.org /part/c\n",
+        },
+        count);
 }
 
 // The text after the 13-byte "    MaxQuota " prefix.
 std::vector<Line> quota_texts(std::size_t count)
 {
-    return make_lines({
-        "   2000000 K\n",
-        "         0 K\n",
-        "5368709000 K\n",
-        "    104000 K\n",
-        "  12001000 K\n",
-        "   1311000 K\n",
-        "  86000000 K\n",
-        "      3000 K\n",
-    }, count);
+    return make_lines(
+        {
+            "   2000000 K\n",
+            "         0 K\n",
+            "5368709000 K\n",
+            "    104000 K\n",
+            "  12001000 K\n",
+            "   1311000 K\n",
+            "  86000000 K\n",
+            "      3000 K\n",
+        },
+        count);
 }
 
 std::string mismatch(const char* what, const Line& line)
 {
     std::string text = line.plain;
-    if (!text.empty() && text.back() == '\n') text.pop_back();
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
     return std::string(what) + " differs from sscanf on \"" + text + "\"";
 }
 
@@ -120,12 +129,13 @@ std::string check_headers(const std::vector<Line>& lines)
         int ours = scan_header(line.view(), record);
         char name[63], type[9], status[19];
         unsigned long number = 0, size = 0;
-        int theirs = std::sscanf(line.plain.c_str(), "%62s%lu%8s%lu K %18s", name, &number,
-                                 type, &size, status);
-        if (theirs == EOF) theirs = 0;
+        int theirs = std::sscanf(line.plain.c_str(), "%62s%lu%8s%lu K %18s", name, &number, type,
+                                 &size, status);
+        if (theirs == EOF)
+            theirs = 0;
         if (ours != theirs || ours != 5 || record.name.view() != name ||
-            record.volume_number != number || record.type.view() != type ||
-            record.size_k != size || record.status.view() != status)
+            record.volume_number != number || record.type.view() != type || record.size_k != size ||
+            record.status.view() != status)
             return mismatch("scan_header", line);
     }
     return {};
@@ -138,7 +148,8 @@ std::string check_details(const std::vector<Line>& lines)
         int ours = scan_first_detail(line.view(), record);
         char word1[127], word2[15];
         int theirs = std::sscanf(line.plain.c_str(), "%126s%14s", word1, word2);
-        if (theirs == EOF) theirs = 0;
+        if (theirs == EOF)
+            theirs = 0;
         if (ours != theirs || ours != 2 || record.detail_word_1.view() != word1 ||
             record.detail_word_2.view() != word2)
             return mismatch("scan_first_detail", line);
@@ -153,7 +164,8 @@ std::string check_quotas(const std::vector<Line>& lines)
         int ours = scan_quota(line.view(), record);
         unsigned long quota = 0;
         int theirs = std::sscanf(line.plain.c_str(), "%lu K", &quota);
-        if (theirs == EOF) theirs = 0;
+        if (theirs == EOF)
+            theirs = 0;
         if (ours != theirs || ours != 1 || record.max_quota_k != quota)
             return mismatch("scan_quota", line);
     }
@@ -198,8 +210,8 @@ void BM_sscanf_header(benchmark::State& state)
     unsigned long number = 0, size = 0;
     for (auto _ : state) {
         const std::string& text = lines[i].plain;
-        int converted = std::sscanf(text.c_str(), "%62s%lu%8s%lu K %18s", name, &number,
-                                    type, &size, status);
+        int converted =
+            std::sscanf(text.c_str(), "%62s%lu%8s%lu K %18s", name, &number, type, &size, status);
         benchmark::DoNotOptimize(converted);
         benchmark::DoNotOptimize(name);
         benchmark::DoNotOptimize(number);
@@ -308,11 +320,14 @@ const std::string& generated_listing()
                               std::to_string(listing_volumes) + " --seed " +
                               std::to_string(listing_seed);
         FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return text;
+        if (pipe == nullptr)
+            return text;
         char buffer[1 << 16];
         std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-        if (pclose(pipe) != 0) text.clear();
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            text.append(buffer, n);
+        if (pclose(pipe) != 0)
+            text.clear();
         return text;
     }();
     return listing;
@@ -363,8 +378,8 @@ void BM_filter_listing(benchmark::State& state)
     for (auto _ : state) {
         MemorySource source{listing};
         CountingSink sink;
-        FilterStatus status = filter_listing({&source, MemorySource::read},
-                                             {&sink, CountingSink::write}, choice);
+        FilterStatus status =
+            filter_listing({&source, MemorySource::read}, {&sink, CountingSink::write}, choice);
         if (status != FilterStatus::ok || sink.bytes == 0 || !source.rest.empty()) {
             state.SkipWithError("filter_listing failed or wrote no report");
             return;

@@ -11,11 +11,16 @@ bool want_rw = true, want_ro = false, want_bk = false, want_on = true, want_off 
 
 bool wanted(const char* type, const char* status)
 {
-    if (!strcmp(type, "RW") && !want_rw) return false;
-    if (!strcmp(type, "RO") && !want_ro) return false;
-    if (!strcmp(type, "BK") && !want_bk) return false;
-    if (!strcmp(status, "Off-line") && !want_off) return false;
-    if (!strcmp(status, "On-line") && !want_on) return false;
+    if (!strcmp(type, "RW") && !want_rw)
+        return false;
+    if (!strcmp(type, "RO") && !want_ro)
+        return false;
+    if (!strcmp(type, "BK") && !want_bk)
+        return false;
+    if (!strcmp(status, "Off-line") && !want_off)
+        return false;
+    if (!strcmp(status, "On-line") && !want_on)
+        return false;
     return true;
 }
 
@@ -39,14 +44,19 @@ int main(int argc, char** argv)
     char name[63], type[9], status[19], word1[127], word2[15];
     unsigned long number, size, quota;
     while (fgets(line, sizeof line, stdin)) {
-        if (line[0] == ' ' || line[0] == '\n') continue;
-        if (!strncmp(line, "Total number of", 15) || !strncmp(line, "Total volumes on", 16)) continue;
-        if (sscanf(line, "%62s%lu%8s%lu K %18s", name, &number, type, &size, status) != 5) continue;
-        if (!wanted(type, status)) continue;
+        if (line[0] == ' ' || line[0] == '\n')
+            continue;
+        if (!strncmp(line, "Total number of", 15) || !strncmp(line, "Total volumes on", 16))
+            continue;
+        if (sscanf(line, "%62s%lu%8s%lu K %18s", name, &number, type, &size, status) != 5)
+            continue;
+        if (!wanted(type, status))
+            continue;
         if (!fgets(line, sizeof line, stdin) || strncmp(line, "    ", 4) ||
             sscanf(line, "%126s%14s", word1, word2) < 2)
             continue;
-        if (!fgets(line, sizeof line, stdin) || strncmp(line, "    ", 4)) continue;
+        if (!fgets(line, sizeof line, stdin) || strncmp(line, "    ", 4))
+            continue;
         if (!fgets(line, sizeof line, stdin) || strncmp(line, "    MaxQuota ", 13) ||
             sscanf(line + 13, "%lu K", &quota) < 1)
             continue;

@@ -1,0 +1,107 @@
+// The line reader against a plain fgets loop with a 1024-byte buffer: any
+// bytes, any block size and any pattern of short reads give the same
+// sequence of lines. fgets lines may hold NUL bytes, so lines are compared
+// as the byte ranges each call consumed. With the low bit of the third byte
+// set, the fast pass over indented lines runs before every line, and what it
+// passes over must be whole lines that begin with a space or are empty.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string_view>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "line_reader.h"
+
+namespace {
+
+// Block sizes around the line limit and the default; the first input byte
+// picks one, or with its top bit set, together with the second byte, any
+// size up to 32768.
+constexpr std::size_t block_sizes[] = {
+    1, 2, 3, 7, 64, 1022, 1023, 1024, 1025, 2046, 2047, 2048, default_block_size};
+
+std::size_t block_size_from(const std::uint8_t* data)
+{
+    if ((data[0] & 0x80U) != 0)
+        return 1 + (static_cast<std::size_t>(data[0] & 0x7fU) << 8 | data[1]);
+    return block_sizes[data[0] % std::size(block_sizes)];
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 3)
+        return 0;
+    std::size_t block_size = block_size_from(data);
+    std::string_view bytes(reinterpret_cast<const char*>(data) + 3, size - 3);
+
+    // Exactly the room the reader asks for, so that any write or read past
+    // it is caught.
+    std::vector<char> storage(reader_storage_size(block_size));
+    MemorySource in{bytes, static_cast<unsigned>(data[2] >> 1U)};
+    bool skip_indented = (data[2] & 1U) != 0;
+    LineReader reader;
+    init_line_reader(reader, in.source(), storage.data(), block_size);
+
+    FILE* plain =
+        bytes.empty() ? nullptr : fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r");
+    require(bytes.empty() || plain != nullptr, "fmemopen");
+    char buffer[1024];
+    long consumed = 0;
+
+    // Where the reader's next line starts in `bytes`.
+    auto position = [&] {
+        return static_cast<long>(bytes.size() - in.rest.size()) - (reader.end - reader.begin);
+    };
+
+    std::string_view line;
+    for (;;) {
+        if (skip_indented) {
+            const char* before = reader.begin;
+            skip_indented_lines(reader);
+            require(reader.begin >= before && reader.begin <= reader.end,
+                    "the fast pass stays in the buffered data");
+            for (long skipped_to = position(); consumed < skipped_to;) {
+                require(std::fgets(buffer, sizeof buffer, plain) != nullptr,
+                        "the fast pass passes over lines fgets has");
+                long after = std::ftell(plain);
+                std::string_view skipped = bytes.substr(static_cast<std::size_t>(consumed),
+                                                        static_cast<std::size_t>(after - consumed));
+                require(skipped[0] == ' ' || skipped[0] == '\n',
+                        "the fast pass passes over indented and empty lines only", skipped);
+                require(skipped.back() == '\n' && after <= skipped_to,
+                        "the fast pass passes over whole lines only", skipped);
+                consumed = after;
+            }
+        }
+        if (!take_line(reader, line)) {
+            if (reader.at_end)
+                break;
+            require(refill(reader), "a memory source never fails");
+            continue;
+        }
+        require(line.data() >= storage.data() &&
+                    line.data() + line.size() <= storage.data() + storage.size(),
+                "a line lies in the reader's storage");
+        require(plain != nullptr && std::fgets(buffer, sizeof buffer, plain) != nullptr,
+                "fgets has a line too", line);
+        long after = std::ftell(plain);
+        auto length = static_cast<std::size_t>(after - consumed);
+        require(line.size() == length, "same line length", line);
+        require(line == bytes.substr(static_cast<std::size_t>(consumed), length), "same line bytes",
+                line);
+        require(std::memcmp(buffer, line.data(), length) == 0 && buffer[length] == '\0',
+                "fgets read the same bytes", line);
+        consumed = after;
+    }
+    require(static_cast<std::size_t>(consumed) == bytes.size(), "every byte is in a line");
+    if (plain != nullptr) {
+        require(std::fgets(buffer, sizeof buffer, plain) == nullptr, "fgets has no more lines");
+        (void)std::fclose(plain);
+    }
+    return 0;
+}

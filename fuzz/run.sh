@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang and runs each in turn for SECONDS
+# (default 60) on a scratch copy of its seed corpus, so that the checked-in
+# corpus only changes by hand. Exits non-zero on the first finding; the input
+# that caused it is saved as build-fuzz/crash-<target>-*, the output in
+# build-fuzz/<target>.log.
+#
+#   fuzz/run.sh [SECONDS] [TARGET...]      targets: filter scan line_reader
+#
+# FUZZ_CORPUS_DIR=DIR keeps the grown corpora in DIR/<target> between runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(filter scan line_reader)
+build=${FUZZ_BUILD_DIR:-build-fuzz}
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVOLREPORT_FUZZ=ON -DVOLREPORT_TESTS=OFF -DVOLREPORT_BENCH=OFF >/dev/null
+cmake --build "$build" --target fuzz_targets
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+for target in "${targets[@]}"; do
+  if [ -n "${FUZZ_CORPUS_DIR:-}" ]; then
+    corpus=$FUZZ_CORPUS_DIR/$target
+  else
+    corpus=$scratch/$target
+  fi
+  mkdir -p "$corpus"
+  cp fuzz/corpus/"$target"/* "$corpus"/
+  log=$build/$target.log
+  echo "== $target: ${seconds}s, log in $log"
+  # -timeout catches a hang, -rss_limit_mb a leak or a growing buffer.
+  if ! "$build/fuzz/${target}_fuzz" "$corpus" -dict=fuzz/listing.dict \
+      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=512 \
+      -artifact_prefix="$build/crash-$target-" -print_final_stats=1 >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    echo "fuzz target $target failed" >&2
+    exit 1
+  fi
+  grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::number_of_executed_units|^Done ' "$log"
+done
