@@ -178,12 +178,12 @@ void set_rates(benchmark::State& state, std::size_t bytes)
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
-// ---- header: "%62s%lu%8s%lu K %18s" ----
-
-void BM_scan_header(benchmark::State& state)
+// Times `scan` on the lines in turn, after `check` has found it agrees with
+// sscanf on every one of them.
+template <class Lines, class Check, class Scan>
+void time_scanner(benchmark::State& state, const Lines& lines, Check check, Scan scan)
 {
-    auto lines = header_lines(static_cast<std::size_t>(state.range(0)));
-    if (std::string error = check_headers(lines); !error.empty()) {
+    if (std::string error = check(lines); !error.empty()) {
         state.SkipWithError(error.c_str());
         return;
     }
@@ -192,7 +192,7 @@ void BM_scan_header(benchmark::State& state)
     VolumeRecord record;
     for (auto _ : state) {
         std::string_view text = lines[i].view();
-        int converted = scan_header(text, record);
+        int converted = scan(text, record);
         benchmark::DoNotOptimize(converted);
         benchmark::DoNotOptimize(record);
         bytes += text.size();
@@ -201,108 +201,77 @@ void BM_scan_header(benchmark::State& state)
     set_rates(state, bytes);
 }
 
-void BM_sscanf_header(benchmark::State& state)
+// Times `scan_with_sscanf` on the terminated copies of the lines in turn.
+template <class Lines, class Scan>
+void time_sscanf(benchmark::State& state, const Lines& lines, Scan scan_with_sscanf)
 {
-    auto lines = header_lines(static_cast<std::size_t>(state.range(0)));
     const std::size_t mask = lines.size() - 1;
     std::size_t i = 0, bytes = 0;
-    char name[63], type[9], status[19];
-    unsigned long number = 0, size = 0;
     for (auto _ : state) {
         const std::string& text = lines[i].plain;
-        int converted =
-            std::sscanf(text.c_str(), "%62s%lu%8s%lu K %18s", name, &number, type, &size, status);
+        int converted = scan_with_sscanf(text.c_str());
         benchmark::DoNotOptimize(converted);
+        bytes += text.size();
+        i = (i + 1) & mask;
+    }
+    set_rates(state, bytes);
+}
+
+std::size_t line_count(const benchmark::State& state)
+{
+    return static_cast<std::size_t>(state.range(0));
+}
+
+void BM_scan_header(benchmark::State& state)
+{
+    time_scanner(state, header_lines(line_count(state)), check_headers, scan_header);
+}
+
+void BM_sscanf_header(benchmark::State& state)
+{
+    char name[63], type[9], status[19];
+    unsigned long number = 0, size = 0;
+    time_sscanf(state, header_lines(line_count(state)), [&](const char* text) {
+        int converted =
+            std::sscanf(text, "%62s%lu%8s%lu K %18s", name, &number, type, &size, status);
         benchmark::DoNotOptimize(name);
         benchmark::DoNotOptimize(number);
         benchmark::DoNotOptimize(type);
         benchmark::DoNotOptimize(size);
         benchmark::DoNotOptimize(status);
-        bytes += text.size();
-        i = (i + 1) & mask;
-    }
-    set_rates(state, bytes);
+        return converted;
+    });
 }
-
-// ---- first detail line: "%126s%14s" ----
 
 void BM_scan_first_detail(benchmark::State& state)
 {
-    auto lines = detail_lines(static_cast<std::size_t>(state.range(0)));
-    if (std::string error = check_details(lines); !error.empty()) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    const std::size_t mask = lines.size() - 1;
-    std::size_t i = 0, bytes = 0;
-    VolumeRecord record;
-    for (auto _ : state) {
-        std::string_view text = lines[i].view();
-        int converted = scan_first_detail(text, record);
-        benchmark::DoNotOptimize(converted);
-        benchmark::DoNotOptimize(record);
-        bytes += text.size();
-        i = (i + 1) & mask;
-    }
-    set_rates(state, bytes);
+    time_scanner(state, detail_lines(line_count(state)), check_details, scan_first_detail);
 }
 
 void BM_sscanf_first_detail(benchmark::State& state)
 {
-    auto lines = detail_lines(static_cast<std::size_t>(state.range(0)));
-    const std::size_t mask = lines.size() - 1;
-    std::size_t i = 0, bytes = 0;
     char word1[127], word2[15];
-    for (auto _ : state) {
-        const std::string& text = lines[i].plain;
-        int converted = std::sscanf(text.c_str(), "%126s%14s", word1, word2);
-        benchmark::DoNotOptimize(converted);
+    time_sscanf(state, detail_lines(line_count(state)), [&](const char* text) {
+        int converted = std::sscanf(text, "%126s%14s", word1, word2);
         benchmark::DoNotOptimize(word1);
         benchmark::DoNotOptimize(word2);
-        bytes += text.size();
-        i = (i + 1) & mask;
-    }
-    set_rates(state, bytes);
+        return converted;
+    });
 }
-
-// ---- quota: "%lu K" after "    MaxQuota " ----
 
 void BM_scan_quota(benchmark::State& state)
 {
-    auto lines = quota_texts(static_cast<std::size_t>(state.range(0)));
-    if (std::string error = check_quotas(lines); !error.empty()) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    const std::size_t mask = lines.size() - 1;
-    std::size_t i = 0, bytes = 0;
-    VolumeRecord record;
-    for (auto _ : state) {
-        std::string_view text = lines[i].view();
-        int converted = scan_quota(text, record);
-        benchmark::DoNotOptimize(converted);
-        benchmark::DoNotOptimize(record);
-        bytes += text.size();
-        i = (i + 1) & mask;
-    }
-    set_rates(state, bytes);
+    time_scanner(state, quota_texts(line_count(state)), check_quotas, scan_quota);
 }
 
 void BM_sscanf_quota(benchmark::State& state)
 {
-    auto lines = quota_texts(static_cast<std::size_t>(state.range(0)));
-    const std::size_t mask = lines.size() - 1;
-    std::size_t i = 0, bytes = 0;
     unsigned long quota = 0;
-    for (auto _ : state) {
-        const std::string& text = lines[i].plain;
-        int converted = std::sscanf(text.c_str(), "%lu K", &quota);
-        benchmark::DoNotOptimize(converted);
+    time_sscanf(state, quota_texts(line_count(state)), [&](const char* text) {
+        int converted = std::sscanf(text, "%lu K", &quota);
         benchmark::DoNotOptimize(quota);
-        bytes += text.size();
-        i = (i + 1) & mask;
-    }
-    set_rates(state, bytes);
+        return converted;
+    });
 }
 
 // ---- the whole filter, in process ----
