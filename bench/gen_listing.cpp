@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gen_listing: writes a synthetic volume listing to standard output, for
 // timing volreport on inputs of realistic shape and any size.
 //

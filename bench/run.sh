@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Throughput benchmark of volreport.
 #
 # Usage: bench/run.sh [VOLUMES [RUNS]]      (defaults: 500000 volumes, 7 runs)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // scan_bench: the field scanner of src/scan.h against std::sscanf with the
 // same patterns on the same lines, and the whole in-process filter on a
 // generated listing.

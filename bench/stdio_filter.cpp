@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The filter written the plain way, with fgets and sscanf, and the default
 // selection widened by the same option letters. It is the baseline that the
 // throughput benchmark measures volreport against, and a second opinion on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole filter on arbitrary bytes. The first byte flips the selection
 // switches and picks a block size; the rest is the listing. The report must
 // keep its layout, must not depend on how the input is cut into blocks, and

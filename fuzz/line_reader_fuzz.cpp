@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line reader against a plain fgets loop with a 1024-byte buffer: any
 // bytes, any block size and any pattern of short reads give the same
 // sequence of lines. fgets lines may hold NUL bytes, so lines are compared

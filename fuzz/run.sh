@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the fuzz targets with clang and runs each in turn for SECONDS
 # (default 60) on a scratch copy of its seed corpus, so that the checked-in
 # corpus only changes by hand. Exits non-zero on the first finding; the input

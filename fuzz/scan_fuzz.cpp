@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three scanning patterns against the C library's formatted input on the
 // same bytes: the same count of converted fields and the same values. The
 // line is cut at its first NUL, as the filter hands it over, and the scanners

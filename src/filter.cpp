@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The listing scanner and the report line.
 #include "filter.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The listing filter, callable on any byte source and sink so that tests,
 // fuzzers and benchmarks can drive it without a process.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Block reader that hands out the lines of a listing.
 //
 // A line is what one read of a 1024-byte line buffer takes: at most 1023

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Program entry: the option letters, the named files, the exit status.
 #include <cerrno>
 #include <cstdio>

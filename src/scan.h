@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Field scanner for the three line patterns of a volume listing.
 //
 // The patterns, in the notation of formatted input, are the header

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which volumes the report shows, by type and status.
 #include "volreport.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Declarations shared by the command line, the listing filter and the
 // volume selection.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End-to-end tests of the built program: the argument vector, named files,
 // the standard streams, messages and exit statuses. Every run starts the
 // binary with fork and execve in a fresh working directory, so each test

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # End-to-end checks of what a user installs: `cmake --install` into a
 # temporary prefix, the Debian package built by CPack and unpacked with
 # dpkg-deb, and the manual page as groff renders it. Each installed binary

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built program on inputs far larger than any buffer it has: whatever
 // their size, memory must stay flat. The input is generated into a pipe as
 // it is read, so nothing of it is held on disk or in memory here.

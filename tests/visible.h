@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Failure messages of the test suites.
 #pragma once
 
