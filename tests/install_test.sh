@@ -27,7 +27,7 @@ cpack=${CPACK:-cpack}
 
 failures=0
 checks=0
-missing=()
+missing_tools=()
 
 # Counts a failed check and says what was expected; the run goes on.
 fail()
@@ -62,7 +62,7 @@ need_tool()
 lint_tool()
 {
     command -v "$1" >/dev/null && return
-    missing+=("$1 (Debian package $2)")
+    missing_tools+=("$1 (Debian package $2)")
     return 1
 }
 
@@ -336,7 +336,7 @@ check_packaged_page()
 # bound at start-up and then made read-only. readelf shows each.
 check_hardened()
 {
-    local label=$1 program=$2 sections dynamic headers row what pattern where
+    local label=$1 program=$2 sections dynamic headers row what pattern where text
     sections=$(readelf -SW "$program" 2>&1)
     dynamic=$(readelf -dW "$program" 2>&1)
     headers=$(readelf -hlW "$program" 2>&1)
@@ -346,15 +346,19 @@ check_hardened()
         pass
     fi
     [ $hardened = yes ] || return
-    for row in "PIE:Type:[[:space:]]+DYN:headers" "RELRO:GNU_RELRO:headers" \
-        "BIND_NOW:\(FLAGS\).*BIND_NOW|\(FLAGS_1\).*NOW:dynamic" \
-        "FORTIFY:_chk@:symbols" "stack protector:__stack_chk_fail:symbols"; do
-        IFS=: read -r what pattern where <<<"$row"
-        case $where in
-        headers) grep -Eq "$pattern" <<<"$headers" ;;
-        dynamic) grep -Eq "$pattern" <<<"$dynamic" ;;
-        symbols) readelf --dyn-syms -W "$program" | grep -Eq "$pattern" ;;
-        esac && pass || fail "$label: $program is not hardened: no $what"
+    # Rows of where to look, what, and the extended regular expression.
+    for row in "headers;PIE;Type:[[:space:]]+DYN" "headers;RELRO;GNU_RELRO" \
+        "dynamic;BIND_NOW;\(FLAGS\).*BIND_NOW|\(FLAGS_1\).*NOW" \
+        "symbols;FORTIFY;_chk@" "symbols;stack protector;__stack_chk_fail"; do
+        IFS=';' read -r where what pattern <<<"$row"
+        text=$headers
+        [ "$where" = dynamic ] && text=$dynamic
+        [ "$where" = symbols ] && text=$(readelf --dyn-syms -W "$program")
+        if grep -Eq "$pattern" <<<"$text"; then
+            pass
+        else
+            fail "$label: $program is not hardened: no $what"
+        fi
     done
 }
 
@@ -365,8 +369,8 @@ finish()
         echo "install_test $way: $failures checks failed, $checks passed" >&2
         exit 1
     fi
-    if [ ${#missing[@]} -ne 0 ]; then
-        echo "SKIP: $checks checks passed, but not found: ${missing[*]}"
+    if [ ${#missing_tools[@]} -ne 0 ]; then
+        echo "SKIP: $checks checks passed, but not found: ${missing_tools[*]}"
         exit 77
     fi
     echo "install_test $way: all $checks checks passed${1:+ ($1)}"
