@@ -18,8 +18,7 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(filter scan line_reader)
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVOLREPORT_FUZZ=ON -DVOLREPORT_TESTS=OFF -DVOLREPORT_BENCH=OFF >/dev/null
+cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target fuzz_targets
 
 scratch=$(mktemp -d)

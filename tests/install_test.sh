@@ -1,24 +1,33 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# End-to-end checks of what a user installs: `cmake --install` into a
-# temporary prefix, the Debian package built by CPack and unpacked with
-# dpkg-deb, and the manual page as groff renders it. Each installed binary
-# must give the same reports as the built one, and the page must have every
-# section and document the binary's own usage line, help text and messages.
+# End-to-end checks of what a user installs, one way per run:
+#   prefix  `cmake --install` into a temporary prefix;
+#   deb     the Debian package built by CPack, unpacked with dpkg-deb and
+#           checked by lintian;
+#   rpm     the RPM built by CPack, unpacked with rpm2cpio and cpio.
+# Each installed binary must give the same reports as the built one, a
+# packaged one must be stripped and hardened, and the manual page, as groff
+# renders it, must have every section and document the binary's own usage
+# line, help text and messages.
 #
-# Usage: install_test.sh BUILD_DIR SOURCE_DIR
-# CMAKE and CPACK may name the cmake and cpack programs to use.
+# Usage: install_test.sh prefix|deb|rpm BUILD_DIR SOURCE_DIR
+# CMAKE and CPACK may name the cmake and cpack programs to use. Exit status
+# 77 (a skip for CTest) when a tool is missing; the message names the package
+# to install.
 set -uo pipefail
 
-usage="usage: install_test.sh BUILD_DIR SOURCE_DIR"
-[ $# -eq 2 ] || { echo "$usage" >&2; exit 2; }
-build=$(cd "$1" && pwd) || exit 2
-source=$(cd "$2" && pwd) || exit 2
+usage="usage: install_test.sh prefix|deb|rpm BUILD_DIR SOURCE_DIR"
+[ $# -eq 3 ] || { echo "$usage" >&2; exit 2; }
+way=$1
+case $way in prefix | deb | rpm) ;; *) echo "$usage" >&2; exit 2 ;; esac
+build=$(cd "$2" && pwd) || exit 2
+source=$(cd "$3" && pwd) || exit 2
 cmake=${CMAKE:-cmake}
 cpack=${CPACK:-cpack}
 
 failures=0
 checks=0
+missing_tools=()
 
 # Counts a failed check and says what was expected; the run goes on.
 fail()
@@ -40,25 +49,63 @@ die()
     exit 1
 }
 
+# need_tool TOOL PACKAGE: without TOOL nothing of this way can be checked.
 need_tool()
 {
-    command -v "$1" >/dev/null || die "$1 not found: install the Debian package $2"
+    command -v "$1" >/dev/null && return
+    echo "SKIP: $1 not found: install the Debian package $2"
+    exit 77
 }
-need_tool "$cmake" cmake
-need_tool "$cpack" cmake
-need_tool dpkg dpkg
-need_tool dpkg-deb dpkg
-need_tool dpkg-shlibdeps dpkg-dev
-need_tool file file
+
+# lint_tool TOOL PACKAGE: without TOOL the run checks the rest and then
+# counts as skipped, so that the missing check does not pass unseen.
+lint_tool()
+{
+    command -v "$1" >/dev/null && return
+    missing_tools+=("$1 (Debian package $2)")
+    return 1
+}
+
 need_tool gzip gzip
 need_tool groff groff-base
+case $way in
+prefix)
+    need_tool "$cmake" cmake
+    ;;
+deb)
+    need_tool "$cpack" cmake
+    need_tool dpkg dpkg
+    need_tool dpkg-deb dpkg
+    need_tool dpkg-shlibdeps dpkg-dev
+    need_tool file file
+    need_tool readelf binutils
+    ;;
+rpm)
+    need_tool "$cpack" cmake
+    need_tool rpmbuild rpm
+    need_tool rpm2cpio rpm
+    need_tool cpio cpio
+    need_tool readelf binutils
+    ;;
+esac
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/volreport-install.XXXXXX") || die "cannot make a temporary directory"
 trap 'rm -rf "$tmp"' EXIT
 trap 'exit 1' HUP INT TERM
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+# cache_value NAME: the value of NAME in the build's CMake cache.
+cache_value()
+{
+    sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"
+}
+version=$(cache_value CMAKE_PROJECT_VERSION)
 [ -n "$version" ] || die "no CMAKE_PROJECT_VERSION in $build/CMakeCache.txt"
+# Only an optimised build without the sanitizers has every hardening flag.
+hardened=no
+if [ "$(cache_value VOLREPORT_HARDEN)" = ON ] && [ "$(cache_value VOLREPORT_SANITIZE)" != ON ] &&
+    [ "$(cache_value VOLREPORT_FUZZ)" != ON ] && [ "$(cache_value CMAKE_BUILD_TYPE)" != Debug ]; then
+    hardened=yes
+fi
 [ -x "$build/volreport" ] || die "$build/volreport is not built"
 listing=$source/examples/listing.txt
 [ -f "$listing" ] || die "$listing not found"
@@ -150,7 +197,7 @@ check_page()
         pass
     fi
 
-    if command -v mandoc >/dev/null; then
+    if lint_tool mandoc mandoc; then
         mandoc -T lint "$page" >"$tmp/lint" 2>&1
         if [ -s "$tmp/lint" ]; then
             fail "$label: mandoc -T lint $page:"
@@ -158,8 +205,6 @@ check_page()
         else
             pass
         fi
-    else
-        echo "install_test: mandoc not installed (Debian package mandoc): lint of $page skipped"
     fi
 
     render_page "$page"
@@ -253,117 +298,250 @@ list_files()
     (cd "$1" && find . \( -type f -o -type l \) -print | sed 's|^\./||' | LC_ALL=C sort)
 }
 
+# check_gzip LABEL FILE: FILE is gzip data made with -n, so that the same
+# text always gives the same bytes: no file name (flag byte 0) and no time
+# stamp (4 zero bytes).
+check_gzip()
+{
+    local header
+    if ! gzip -t "$2" 2>"$tmp/gzip.err"; then
+        fail "$1: $2 is not a valid gzip file: $(cat "$tmp/gzip.err")"
+        return 1
+    fi
+    header=$(od -An -tu1 -j3 -N5 "$2" | tr -s ' ' | sed 's/^ //; s/ $//')
+    if [ "$header" != "0 0 0 0 0" ]; then
+        fail "$1: $2 keeps a file name or a time stamp (gzip header flag and time bytes: $header)"
+        return 1
+    fi
+    pass
+}
+
+# check_packaged_page LABEL PAGE_GZ PROGRAM: the gzipped page is the one the
+# build made, and documents PROGRAM.
+check_packaged_page()
+{
+    [ -f "$2" ] || { fail "$1: the package has no $(basename "$2")"; return; }
+    check_gzip "$1" "$2" || return
+    gzip -dc "$2" >"$tmp/packaged.1"
+    if cmp -s "$build/man/volreport.1" "$tmp/packaged.1"; then
+        pass
+    else
+        fail "$1: the packaged page differs from $build/man/volreport.1"
+    fi
+    check_page "$1" "$tmp/packaged.1" "$3"
+}
+
+# check_hardened LABEL PROGRAM: a packaged program is stripped, without the
+# compilers' .comment notes, position-independent, and its relocations are
+# bound at start-up and then made read-only. readelf shows each.
+check_hardened()
+{
+    local label=$1 program=$2 sections dynamic headers row what pattern where text
+    sections=$(readelf -SW "$program" 2>&1)
+    dynamic=$(readelf -dW "$program" 2>&1)
+    headers=$(readelf -hlW "$program" 2>&1)
+    if grep -Eq '[[:space:]]\.(symtab|comment)[[:space:]]' <<<"$sections"; then
+        fail "$label: $program keeps a .symtab or .comment section"
+    else
+        pass
+    fi
+    [ $hardened = yes ] || return
+    # Rows of where to look, what, and the extended regular expression.
+    for row in "headers;PIE;Type:[[:space:]]+DYN" "headers;RELRO;GNU_RELRO" \
+        "dynamic;BIND_NOW;\(FLAGS\).*BIND_NOW|\(FLAGS_1\).*NOW" \
+        "symbols;FORTIFY;_chk@" "symbols;stack protector;__stack_chk_fail"; do
+        IFS=';' read -r where what pattern <<<"$row"
+        text=$headers
+        [ "$where" = dynamic ] && text=$dynamic
+        [ "$where" = symbols ] && text=$(readelf --dyn-syms -W "$program")
+        if grep -Eq "$pattern" <<<"$text"; then
+            pass
+        else
+            fail "$label: $program is not hardened: no $what"
+        fi
+    done
+}
+
+# Ends the run: a failure, a skip for a missing lint tool, or a pass.
+finish()
+{
+    if [ $failures -ne 0 ]; then
+        echo "install_test $way: $failures checks failed, $checks passed" >&2
+        exit 1
+    fi
+    if [ ${#missing_tools[@]} -ne 0 ]; then
+        echo "SKIP: $checks checks passed, but not found: ${missing_tools[*]}"
+        exit 77
+    fi
+    echo "install_test $way: all $checks checks passed${1:+ ($1)}"
+    exit 0
+}
+
+# package GENERATOR FILE: CPack builds FILE in $tmp/package, outside the
+# build directory, or the run stops.
+package()
+{
+    if ! (cd "$build" && "$cpack" -G "$1" -B "$tmp/package") >"$tmp/cpack.log" 2>&1; then
+        cat "$tmp/cpack.log" >&2
+        die "cpack -G $1 in $build failed"
+    fi
+    [ -f "$2" ] || die "cpack did not make $(basename "$2"); it made: $(cd "$tmp/package" && echo *.*)"
+    pass
+}
+
+# package_files_are LABEL LISTING EXPECTED...: the sorted names of LISTING
+# are the EXPECTED ones.
+package_files_are()
+{
+    local label=$1 listing=$2
+    shift 2
+    local expected
+    expected=$(printf '%s\n' "$@")
+    if [ "$listing" != "$expected" ]; then
+        fail "$label holds (expected only $*):"
+        printf '%s\n' "$listing" >&2
+    else
+        pass
+    fi
+}
+
 # --- cmake --install into a temporary prefix --------------------------------
 
-prefix=$tmp/prefix
-if ! "$cmake" --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1; then
-    cat "$tmp/install.log" >&2
-    die "cmake --install $build --prefix $prefix failed"
+if [ "$way" = prefix ]; then
+    prefix=$tmp/prefix
+    if ! "$cmake" --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1; then
+        cat "$tmp/install.log" >&2
+        die "cmake --install $build --prefix $prefix failed"
+    fi
+    package_files_are "the prefix of cmake --install" "$(list_files "$prefix")" \
+        bin/volreport share/man/man1/volreport.1
+    check_binary "installed" "$prefix/bin/volreport"
+    [ -f "$prefix/share/man/man1/volreport.1" ] &&
+        check_page "installed" "$prefix/share/man/man1/volreport.1" "$prefix/bin/volreport"
+    finish
 fi
-expected_files=$'bin/volreport\nshare/man/man1/volreport.1'
-installed_files=$(list_files "$prefix")
-if [ "$installed_files" != "$expected_files" ]; then
-    fail "cmake --install installed (expected only bin/volreport and share/man/man1/volreport.1):"
-    printf '%s\n' "$installed_files" >&2
-else
-    pass
-fi
-check_binary "installed" "$prefix/bin/volreport"
-[ -f "$prefix/share/man/man1/volreport.1" ] &&
-    check_page "installed" "$prefix/share/man/man1/volreport.1" "$prefix/bin/volreport"
 
 # --- the Debian package -------------------------------------------------------
 
-# -B keeps the package and CPack's staging tree out of the build directory.
-if ! (cd "$build" && "$cpack" -G DEB -B "$tmp/package") >"$tmp/cpack.log" 2>&1; then
-    cat "$tmp/cpack.log" >&2
-    die "cpack -G DEB in $build failed"
-fi
-arch=$(dpkg --print-architecture)
-deb=$tmp/package/volreport_${version}_${arch}.deb
-[ -f "$deb" ] || die "cpack did not make $(basename "$deb"); it made: $(cd "$tmp/package" && echo *.deb)"
-pass
+if [ "$way" = deb ]; then
+    arch=$(dpkg --print-architecture)
+    deb=$tmp/package/volreport_${version}_${arch}.deb
+    package DEB "$deb"
 
-# check_field NAME PATTERN: the control field matches the extended regular
-# expression PATTERN as a whole.
-check_field()
-{
-    local value
-    value=$(dpkg-deb -f "$deb" "$1")
-    if printf '%s' "$value" | grep -Eqx -- "$2"; then
+    # check_field NAME PATTERN: the control field matches the extended regular
+    # expression PATTERN as a whole.
+    check_field()
+    {
+        local value
+        value=$(dpkg-deb -f "$deb" "$1")
+        if printf '%s' "$value" | grep -Eqx -- "$2"; then
+            pass
+        else
+            fail "package field $1 is \"$value\", expected to match $2"
+        fi
+    }
+    check_field Package 'volreport'
+    check_field Version "${version//./\\.}"
+    check_field Architecture "$arch"
+    check_field Section 'utils'
+    check_field Priority 'optional'
+    check_field Maintainer '[^<>]+ <[^<>@ ]+@[^<>@ ]+>'
+    # dpkg-shlibdeps gives the minimum version of each library the program
+    # links. A release build links only the C library; a sanitizer build also
+    # links the sanitizers' run-time libraries.
+    needed=$(readelf -d "$build/volreport" 2>/dev/null | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
+    if [ -z "$needed" ] || [ "$needed" = libc.so.6 ]; then
+        check_field Depends 'libc6 \(>= [0-9][0-9.]*\)'
+    else
+        echo "install_test: $build/volreport links $(tr "\n" " " <<<"$needed")so Depends need only include libc6"
+        check_field Depends '(.+, )?libc6 \(>= [0-9][0-9.]*\)(, .+)?'
+    fi
+    description=$(dpkg-deb -f "$deb" Description)
+    if [ "$(printf '%s\n' "$description" | wc -l)" -lt 2 ]; then
+        fail "package Description needs a summary line and a long description; it is: $description"
+    else
+        pass
+    fi
+
+    # The program, the gzipped page, the copyright file and the changelog,
+    # owned by root.
+    contents=$(dpkg-deb -c "$deb")
+    package_files_are "the Debian package" \
+        "$(printf '%s\n' "$contents" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)" \
+        ./usr/bin/volreport ./usr/share/doc/volreport/changelog.gz \
+        ./usr/share/doc/volreport/copyright ./usr/share/man/man1/volreport.1.gz
+    if printf '%s\n' "$contents" | awk '$2 != "root/root" { bad = 1 } END { exit bad }'; then
         pass
     else
-        fail "package field $1 is \"$value\", expected to match $2"
+        fail "package files not owned by root/root:"
+        printf '%s\n' "$contents" >&2
     fi
-}
-check_field Package 'volreport'
-check_field Version "${version//./\\.}"
-check_field Architecture "$arch"
-check_field Section 'utils'
-check_field Priority 'optional'
-check_field Maintainer '[^<>]+ <[^<>@ ]+@[^<>@ ]+>'
-# dpkg-shlibdeps gives the minimum version of each library the program
-# links. A release build links only the C library; a sanitizer build also
-# links the sanitizers' run-time libraries.
-needed=$(readelf -d "$build/volreport" 2>/dev/null | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
-if [ -z "$needed" ] || [ "$needed" = libc.so.6 ]; then
-    check_field Depends 'libc6 \(>= [0-9][0-9.]*\)'
-else
-    echo "install_test: $build/volreport links $(tr "\n" " " <<<"$needed")so Depends need only include libc6"
-    check_field Depends '(.+, )?libc6 \(>= [0-9][0-9.]*\)(, .+)?'
-fi
-description=$(dpkg-deb -f "$deb" Description)
-summary=$(printf '%s\n' "$description" | head -n 1)
-if [ -z "$summary" ] || [ "$(printf '%s\n' "$description" | wc -l)" -lt 2 ]; then
-    fail "package Description needs a summary line and a long description; it is: $description"
-else
-    pass
+
+    root=$tmp/root
+    dpkg-deb -x "$deb" "$root" || die "dpkg-deb -x $deb failed"
+    check_binary "packaged" "$root/usr/bin/volreport"
+    check_hardened "packaged" "$root/usr/bin/volreport"
+    check_packaged_page "packaged" "$root/usr/share/man/man1/volreport.1.gz" "$root/usr/bin/volreport"
+
+    # The copyright file is machine-readable and carries LICENSE whole; the
+    # changelog's newest entry is this version's.
+    doc=$root/usr/share/doc/volreport
+    if [ "$(head -n 1 "$doc/copyright")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] &&
+        grep -qx 'License: MIT' "$doc/copyright" &&
+        diff <(sed -n '/^Permission/,$p' "$source/LICENSE") \
+            <(sed -n '/^ Permission/,$p' "$doc/copyright" | sed 's/^ //; s/^\.$//') >/dev/null; then
+        pass
+    else
+        fail "$doc/copyright is not a DEP-5 copyright file with the MIT licence of $source/LICENSE"
+    fi
+    if check_gzip "packaged" "$doc/changelog.gz"; then
+        first=$(gzip -dc "$doc/changelog.gz" | head -n 1)
+        if [ "$first" = "volreport ($version) unstable; urgency=medium" ]; then
+            pass
+        else
+            fail "the changelog's first line is \"$first\", not the entry of $version"
+        fi
+    fi
+
+    # lintian's tags, of any severity, are findings; only a hardened
+    # optimised build can be free of its hardening tags.
+    if [ $hardened = no ]; then
+        echo "install_test: $build is not a hardened optimised build: lintian not run"
+    elif lint_tool lintian lintian; then
+        lintian --pedantic --display-info --display-experimental --tag-display-limit 0 "$deb" >"$tmp/lintian.out" 2>"$tmp/lintian.err"
+        status=$?
+        if [ $status -ne 0 ] || [ -s "$tmp/lintian.out" ]; then
+            fail "lintian --pedantic --display-info --display-experimental $(basename "$deb"): exit status $status:"
+            cat "$tmp/lintian.out" "$tmp/lintian.err" >&2
+        else
+            pass
+        fi
+    fi
+    finish "$(basename "$deb")"
 fi
 
-# Only the program and the gzipped page, owned by root.
-contents=$(dpkg-deb -c "$deb")
-packaged_files=$(printf '%s\n' "$contents" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)
-if [ "$packaged_files" != $'./usr/bin/volreport\n./usr/share/man/man1/volreport.1.gz' ]; then
-    fail "the package holds (expected only ./usr/bin/volreport and ./usr/share/man/man1/volreport.1.gz):"
-    printf '%s\n' "$packaged_files" >&2
-else
-    pass
-fi
-if printf '%s\n' "$contents" | awk '$2 != "root/root" { bad = 1 } END { exit bad }'; then
-    pass
-else
-    fail "package files not owned by root/root:"
-    printf '%s\n' "$contents" >&2
-fi
+# --- the RPM ------------------------------------------------------------------
 
+rpm_file=$tmp/package/volreport-${version}-1.$(uname -m).rpm
+package RPM "$rpm_file"
+license=$(rpm -qp --queryformat '%{LICENSE}' "$rpm_file" 2>"$tmp/rpm.err")
+if [ "$license" = MIT ]; then
+    pass
+else
+    fail "the RPM's License is \"$license\", not MIT $(cat "$tmp/rpm.err")"
+fi
 root=$tmp/root
-dpkg-deb -x "$deb" "$root" || die "dpkg-deb -x $deb failed"
-check_binary "packaged" "$root/usr/bin/volreport"
-
-page_gz=$root/usr/share/man/man1/volreport.1.gz
-if [ ! -f "$page_gz" ]; then
-    fail "the package has no /usr/share/man/man1/volreport.1.gz"
-elif ! gzip -t "$page_gz" 2>"$tmp/gzip.err"; then
-    fail "$page_gz is not a valid gzip file: $(cat "$tmp/gzip.err")"
+mkdir "$root"
+(cd "$root" && rpm2cpio "$rpm_file" | cpio -idm --quiet) 2>"$tmp/cpio.err" ||
+    die "rpm2cpio $rpm_file | cpio -idm failed: $(cat "$tmp/cpio.err")"
+package_files_are "the RPM" "$(list_files "$root")" \
+    usr/bin/volreport usr/share/licenses/volreport/LICENSE usr/share/man/man1/volreport.1.gz
+if cmp -s "$source/LICENSE" "$root/usr/share/licenses/volreport/LICENSE"; then
+    pass
 else
-    # gzip -n: no file name (flag byte 0) and no time stamp (4 zero bytes).
-    header=$(od -An -tu1 -j3 -N5 "$page_gz" | tr -s ' ' | sed 's/^ //; s/ $//')
-    if [ "$header" != "0 0 0 0 0" ]; then
-        fail "$page_gz keeps a file name or a time stamp (gzip header flag and time bytes: $header)"
-    else
-        pass
-    fi
-    gzip -dc "$page_gz" >"$tmp/packaged.1"
-    if [ -f "$prefix/share/man/man1/volreport.1" ] && ! cmp -s "$prefix/share/man/man1/volreport.1" "$tmp/packaged.1"; then
-        fail "the packaged page differs from the one cmake --install installs"
-    else
-        pass
-    fi
-    check_page "packaged" "$tmp/packaged.1" "$root/usr/bin/volreport"
+    fail "the RPM's /usr/share/licenses/volreport/LICENSE is not $source/LICENSE"
 fi
-
-if [ $failures -ne 0 ]; then
-    echo "install_test: $failures checks failed, $checks passed" >&2
-    exit 1
-fi
-echo "install_test: all $checks checks passed ($(basename "$deb"))"
+check_binary "rpm" "$root/usr/bin/volreport"
+check_hardened "rpm" "$root/usr/bin/volreport"
+check_packaged_page "rpm" "$root/usr/share/man/man1/volreport.1.gz" "$root/usr/bin/volreport"
+finish "$(basename "$rpm_file")"

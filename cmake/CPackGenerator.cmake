@@ -1,0 +1,8 @@
+# SPDX-License-Identifier: MIT
+# Read by CPack for each generator: the Debian package carries the licence as
+# its copyright file and a changelog, the RPM carries it as a %license file.
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(CPACK_INSTALL_CMAKE_PROJECTS "${CPACK_VOLREPORT_DEB_PROJECTS}")
+elseif(CPACK_GENERATOR STREQUAL "RPM")
+  set(CPACK_INSTALL_CMAKE_PROJECTS "${CPACK_VOLREPORT_RPM_PROJECTS}")
+endif()
