@@ -158,11 +158,14 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelect
 {
     if (block_size > max_block_size)
         block_size = max_block_size;
-    char storage[reader_storage_size(max_block_size)];
+    // Hundreds of KiB: static, not on the stack, so that a caller with a
+    // small stack can run the filter; one run at a time per process.
+    alignas(64) static char storage[reader_storage_size(max_block_size)];
+    static ReportBuffer out;
     LineReader in;
     init_line_reader(in, source, storage, block_size);
-    ReportBuffer out;
     out.sink = sink;
+    out.size = 0;
     VolumeRecord record;
 
     // Every way out of the loop is the end of input or a failed stream: a

@@ -5,9 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "simd.h"
 
 namespace {
 
@@ -15,33 +13,16 @@ namespace {
 // when the field did not convert; pointers in and out keep the position in
 // a register across the calls.
 
-#if defined(__SSE2__)
-// Fields are found 16 bytes at a time, loading up to `scan_padding` bytes
-// past the end of the text and ignoring them: a header's scan then costs
-// about half the instructions of a byte loop.
-
-__m128i load16(const char* p)
+// Fields are found from the white-space and digit masks of 64 bytes at a
+// time, loading up to `scan_padding` bytes past the end of the text and
+// ignoring them: a header's scan then costs about half the instructions of
+// a byte loop.
+simd::WordMasks word_masks(const simd::Kernel& kernel, const char* p)
 {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    simd::WordMasks masks;
+    kernel.classify_words(p, 1, &masks);
+    return masks;
 }
-
-// Bit i is set where byte i is white space.
-unsigned space_mask(__m128i bytes)
-{
-    __m128i from_tab = _mm_sub_epi8(bytes, _mm_set1_epi8('\t'));
-    __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(4)), from_tab);
-    __m128i blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, blank)));
-}
-
-// Bit i is set where byte i is a decimal digit.
-unsigned digit_mask(__m128i bytes)
-{
-    __m128i value = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
-    __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(value, _mm_set1_epi8(9)), value);
-    return static_cast<unsigned>(_mm_movemask_epi8(digit));
-}
-#endif
 
 // The value of the `n` digits at `p` (1 to 8), eight at a time in one
 // 64-bit word: the digits are moved to the top bytes, leaving zeros as
@@ -64,54 +45,43 @@ std::uint64_t parse_up_to_8(const char* p, std::size_t n)
 }
 
 // Listings align their columns with long runs of spaces.
-const char* skip_space(const char* p, const char* end)
+const char* skip_space(const simd::Kernel& kernel, const char* p, const char* end)
 {
-#if defined(__SSE2__)
     while (p < end) {
-        unsigned mask = space_mask(load16(p));
-        if (mask != 0xffff) {
-            p += __builtin_ctz(~mask);
+        std::uint64_t spaces = word_masks(kernel, p).spaces;
+        if (spaces != ~std::uint64_t{0}) {
+            p += std::countr_one(spaces);
             break;
         }
-        p += 16;
+        p += 64;
     }
     return p < end ? p : end;
-#else
-    while (p != end && is_space(*p))
-        ++p;
-    return p;
-#endif
 }
 
 template <std::size_t N>
-const char* scan_text(const char* p, const char* end, Word<N>& out)
+const char* scan_text(const simd::Kernel& kernel, const char* p, const char* end, Word<N>& out)
 {
-    p = skip_space(p, end);
+    p = skip_space(kernel, p, end);
     if (p == end)
         return nullptr;
     auto available = static_cast<std::size_t>(end - p);
     std::size_t limit = available < N ? available : N;
     std::size_t n = 0;
-#if defined(__SSE2__)
-    // Copies whole 16-byte pieces; the word's array has room for them.
     for (;;) {
-        __m128i bytes = load16(p + n);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out.text + n), bytes);
-        unsigned mask = space_mask(bytes);
-        if (mask != 0) {
-            n += static_cast<std::size_t>(__builtin_ctz(mask));
+        std::uint64_t spaces = word_masks(kernel, p + n).spaces;
+        if (spaces != 0) {
+            n += static_cast<std::size_t>(std::countr_zero(spaces));
             break;
         }
-        n += 16;
+        n += 64;
         if (n >= limit)
             break;
     }
     if (n > limit)
         n = limit;
-#else
-    for (; n < limit && !is_space(p[n]); ++n)
-        out.text[n] = p[n];
-#endif
+    // Copies whole 16-byte pieces; the word's array has room for them.
+    for (std::size_t i = 0; i < n; i += 16)
+        std::memcpy(out.text + i, p + i, 16);
     out.text[n] = '\0';
     out.size = n;
     return p + n;
@@ -122,9 +92,9 @@ bool is_digit(char c)
     return static_cast<unsigned char>(c - '0') < 10;
 }
 
-const char* scan_u64(const char* p, const char* end, std::uint64_t& out)
+const char* scan_u64(const simd::Kernel& kernel, const char* p, const char* end, std::uint64_t& out)
 {
-    p = skip_space(p, end);
+    p = skip_space(kernel, p, end);
     bool negative = false;
     if (p != end && (*p == '+' || *p == '-')) {
         negative = *p == '-';
@@ -132,8 +102,7 @@ const char* scan_u64(const char* p, const char* end, std::uint64_t& out)
     }
     if (p == end || !is_digit(*p))
         return nullptr;
-#if defined(__SSE2__)
-    auto digits = static_cast<std::size_t>(__builtin_ctz(~digit_mask(load16(p))));
+    auto digits = static_cast<std::size_t>(std::countr_one(word_masks(kernel, p).digits));
     auto available = static_cast<std::size_t>(end - p);
     if (digits > available)
         digits = available;
@@ -145,7 +114,6 @@ const char* scan_u64(const char* p, const char* end, std::uint64_t& out)
         out = negative ? 0 - value : value;
         return p + digits;
     }
-#endif
     // Leading zeros never count towards overflow; up to 19 significant
     // digits always fit, and a 20th needs one compare.
     while (*p == '0' && p + 1 != end && is_digit(p[1]))
@@ -170,7 +138,7 @@ const char* scan_u64(const char* p, const char* end, std::uint64_t& out)
     return p;
 }
 
-#if defined(__SSE2__) && defined(__SIZEOF_INT128__)
+#if defined(__SIZEOF_INT128__)
 // One bit for each byte of a line of up to 127 bytes.
 __extension__ using Bits = unsigned __int128;
 
@@ -183,13 +151,16 @@ __extension__ using Bits = unsigned __int128;
 class Words {
   public:
     // Only for lines shorter than `max_size`, which `fits` tells.
-    explicit Words(std::string_view line) : line_data(line.data()), line_size(line.size())
+    Words(const simd::Kernel& kernel, std::string_view line)
+        : line_data(line.data()), line_size(line.size())
     {
-        spaces = mask64(line_data, space_mask);
-        digits = mask64(line_data, digit_mask);
+        simd::WordMasks masks[2];
+        kernel.classify_words(line_data, line_size > 64 ? 2 : 1, masks);
+        spaces = masks[0].spaces;
+        digits = masks[0].digits;
         if (line_size > 64) {
-            spaces |= static_cast<Bits>(mask64(line_data + 64, space_mask)) << 64;
-            digits |= static_cast<Bits>(mask64(line_data + 64, digit_mask)) << 64;
+            spaces |= static_cast<Bits>(masks[1].spaces) << 64;
+            digits |= static_cast<Bits>(masks[1].digits) << 64;
         }
         // Past the end the line reads as white space, so every word ends.
         spaces |= ~((static_cast<Bits>(1) << line_size) - 1);
@@ -242,14 +213,6 @@ class Words {
     }
 
   private:
-    static std::uint64_t mask64(const char* p, unsigned (*mask)(__m128i))
-    {
-        std::uint64_t bits = 0;
-        for (std::size_t i = 0; i < 4; ++i)
-            bits |= static_cast<std::uint64_t>(mask(load16(p + 16 * i))) << (16 * i);
-        return bits;
-    }
-
     static std::size_t ctz(Bits bits)
     {
         auto low = static_cast<std::uint64_t>(bits);
@@ -268,11 +231,11 @@ class Words {
 
 // Scans a plain header: six words, the fifth of them K. False sends the
 // line to the general scanner, which then overwrites what was taken here.
-bool scan_plain_header(std::string_view line, VolumeRecord& record)
+bool scan_plain_header(const simd::Kernel& kernel, std::string_view line, VolumeRecord& record)
 {
     if (!Words::fits(line))
         return false;
-    Words words(line);
+    Words words(kernel, line);
     std::size_t at[6];
     std::size_t length[6];
     for (int i = 0; i < 6; ++i) {
@@ -287,11 +250,11 @@ bool scan_plain_header(std::string_view line, VolumeRecord& record)
 }
 
 // Scans a plain first detail line: two words that fit their fields.
-bool scan_plain_detail(std::string_view line, VolumeRecord& record)
+bool scan_plain_detail(const simd::Kernel& kernel, std::string_view line, VolumeRecord& record)
 {
     if (!Words::fits(line))
         return false;
-    Words words(line);
+    Words words(kernel, line);
     std::size_t at[2];
     std::size_t length[2];
     return words.next(at[0], length[0]) && words.next(at[1], length[1]) &&
@@ -299,12 +262,12 @@ bool scan_plain_detail(std::string_view line, VolumeRecord& record)
            words.take(at[1], length[1], record.detail_word_2);
 }
 #else
-bool scan_plain_header(std::string_view, VolumeRecord&)
+bool scan_plain_header(const simd::Kernel&, std::string_view, VolumeRecord&)
 {
     return false;
 }
 
-bool scan_plain_detail(std::string_view, VolumeRecord&)
+bool scan_plain_detail(const simd::Kernel&, std::string_view, VolumeRecord&)
 {
     return false;
 }
@@ -316,7 +279,7 @@ template <std::size_t N>
 bool scan_word(std::string_view& text, Word<N>& out)
 {
     const char* end = text.data() + text.size();
-    const char* p = scan_text(text.data(), end, out);
+    const char* p = scan_text(simd::best_kernel(), text.data(), end, out);
     if (p == nullptr)
         return false;
     text = {p, static_cast<std::size_t>(end - p)};
@@ -332,7 +295,7 @@ template bool scan_word(std::string_view&, Word<14>&);
 bool scan_number(std::string_view& text, std::uint64_t& out)
 {
     const char* end = text.data() + text.size();
-    const char* p = scan_u64(text.data(), end, out);
+    const char* p = scan_u64(simd::best_kernel(), text.data(), end, out);
     if (p == nullptr)
         return false;
     text = {p, static_cast<std::size_t>(end - p)};
@@ -341,40 +304,43 @@ bool scan_number(std::string_view& text, std::uint64_t& out)
 
 int scan_header(std::string_view line, VolumeRecord& record)
 {
-    if (scan_plain_header(line, record))
+    const simd::Kernel& kernel = simd::best_kernel();
+    if (scan_plain_header(kernel, line, record))
         return 5;
     const char* p = line.data();
     const char* end = p + line.size();
-    if (!(p = scan_text(p, end, record.name)))
+    if (!(p = scan_text(kernel, p, end, record.name)))
         return 0;
-    if (!(p = scan_u64(p, end, record.volume_number)))
+    if (!(p = scan_u64(kernel, p, end, record.volume_number)))
         return 1;
-    if (!(p = scan_text(p, end, record.type)))
+    if (!(p = scan_text(kernel, p, end, record.type)))
         return 2;
-    if (!(p = scan_u64(p, end, record.size_k)))
+    if (!(p = scan_u64(kernel, p, end, record.size_k)))
         return 3;
-    p = skip_space(p, end);
+    p = skip_space(kernel, p, end);
     if (p == end || *p != 'K')
         return 4;
-    if (!scan_text(p + 1, end, record.status))
+    if (!scan_text(kernel, p + 1, end, record.status))
         return 4;
     return 5;
 }
 
 int scan_first_detail(std::string_view line, VolumeRecord& record)
 {
-    if (scan_plain_detail(line, record))
+    const simd::Kernel& kernel = simd::best_kernel();
+    if (scan_plain_detail(kernel, line, record))
         return 2;
     const char* p = line.data();
     const char* end = p + line.size();
-    if (!(p = scan_text(p, end, record.detail_word_1)))
+    if (!(p = scan_text(kernel, p, end, record.detail_word_1)))
         return 0;
-    if (!scan_text(p, end, record.detail_word_2))
+    if (!scan_text(kernel, p, end, record.detail_word_2))
         return 1;
     return 2;
 }
 
 int scan_quota(std::string_view text, VolumeRecord& record)
 {
-    return scan_u64(text.data(), text.data() + text.size(), record.max_quota_k) ? 1 : 0;
+    const char* begin = text.data();
+    return scan_u64(simd::best_kernel(), begin, begin + text.size(), record.max_quota_k) ? 1 : 0;
 }
