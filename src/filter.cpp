@@ -123,6 +123,12 @@ Next next_line(LineReader& in, ReportBuffer& out, std::string_view& text)
 // Lines handed to the scanners are views into the reader's buffer.
 static_assert(scan_slack >= scan_padding, "the reader keeps the bytes the scanners may load");
 
+// Hundreds of KiB, so static rather than on the stack, where a caller with
+// a small stack could not give them; one filter runs at a time per process.
+// Constant-initialised, so that no guard or start-up code comes with them.
+alignas(64) constinit char storage[reader_storage_size(max_block_size)] = {};
+constinit ReportBuffer report_buffer{};
+
 constexpr std::string_view detail_indent = "    ";
 constexpr std::string_view quota_prefix = "    MaxQuota ";
 
@@ -158,10 +164,7 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelect
 {
     if (block_size > max_block_size)
         block_size = max_block_size;
-    // Hundreds of KiB: static, not on the stack, so that a caller with a
-    // small stack can run the filter; one run at a time per process.
-    alignas(64) static char storage[reader_storage_size(max_block_size)];
-    static ReportBuffer out;
+    ReportBuffer& out = report_buffer;
     LineReader in;
     init_line_reader(in, source, storage, block_size);
     out.sink = sink;
