@@ -60,10 +60,29 @@ void skip_indented_lines(LineReader& reader)
     std::uint64_t from = ~std::uint64_t{0} << (line % 64);
     for (;;) {
         const std::size_t base = block * 64;
+        const simd::LineMasks masks = reader.masks[block];
+        if (end - base > 64 && base + 64 - line < max_line_bytes) {
+            // The common block: all in the data, and too close to the last
+            // line start for a line to reach its limit in it. Half the
+            // instructions of the exact walk below.
+            std::uint64_t newlines = masks.newlines & from;
+            std::uint64_t starts = ((newlines << 1) | carry) & from;
+            std::uint64_t others = starts & ~(newlines | masks.blanks);
+            if (others != 0) {
+                reader.begin =
+                    reader.data + base + static_cast<std::size_t>(std::countr_zero(others));
+                return;
+            }
+            if (newlines != 0)
+                line = base + 64 - static_cast<std::size_t>(std::countl_zero(newlines));
+            carry = newlines >> 63;
+            from = ~std::uint64_t{0};
+            ++block;
+            continue;
+        }
         const bool last = end - base <= 64;
         std::uint64_t valid =
             from & (last ? (~std::uint64_t{0} >> (64 - (end - base))) : ~std::uint64_t{0});
-        const simd::LineMasks masks = reader.masks[block];
         std::uint64_t newlines = masks.newlines & valid;
         // The bit after each newline is a line start.
         std::uint64_t starts = ((newlines << 1) | carry) & valid;

@@ -138,10 +138,6 @@ const char* scan_u64(const simd::Kernel& kernel, const char* p, const char* end,
     return p;
 }
 
-#if defined(__SIZEOF_INT128__)
-// One bit for each byte of a line of up to 127 bytes.
-__extension__ using Bits = unsigned __int128;
-
 // The common line of a listing is short and made of plain words: all its
 // fields are found at once from one white-space mask of the line, without
 // the chain of dependent loads of a field-by-field scan; any other line
@@ -151,19 +147,28 @@ __extension__ using Bits = unsigned __int128;
 class Words {
   public:
     // Only for lines shorter than `max_size`, which `fits` tells.
-    Words(const simd::Kernel& kernel, std::string_view line)
-        : line_data(line.data()), line_size(line.size())
+    Words(const simd::Kernel& kernel, std::string_view line) : line_data(line.data())
     {
-        simd::WordMasks masks[2];
-        kernel.classify_words(line_data, line_size > 64 ? 2 : 1, masks);
-        spaces = masks[0].spaces;
-        digits = masks[0].digits;
-        if (line_size > 64) {
-            spaces |= static_cast<Bits>(masks[1].spaces) << 64;
-            digits |= static_cast<Bits>(masks[1].digits) << 64;
-        }
+        simd::WordMasks masks[2] = {};
+        kernel.classify_words(line_data, line.size() > 64 ? 2 : 1, masks);
         // Past the end the line reads as white space, so every word ends.
-        spaces |= ~((static_cast<Bits>(1) << line_size) - 1);
+        std::size_t size = line.size();
+        std::uint64_t space_low = masks[0].spaces | (size >= 64 ? 0 : ~std::uint64_t{0} << size);
+        std::uint64_t space_high =
+            masks[1].spaces | (size <= 64 ? ~std::uint64_t{0} : ~std::uint64_t{0} << (size - 64));
+        digit_low = masks[0].digits;
+        digit_high = masks[1].digits;
+        // A word starts at a byte that is not white space after one that
+        // is, or at the line's start, and ends at white space after a byte
+        // that is not.
+        std::uint64_t text_low = ~space_low;
+        std::uint64_t text_high = ~space_high;
+        std::uint64_t before_low = text_low << 1;
+        std::uint64_t before_high = (text_high << 1) | (text_low >> 63);
+        starts[0] = text_low & ~before_low;
+        starts[1] = text_high & ~before_high;
+        ends[0] = space_low & before_low;
+        ends[1] = space_high & before_high;
     }
 
     static constexpr std::size_t max_size = 127;
@@ -172,19 +177,22 @@ class Words {
     // Takes the next word; false when only white space is left.
     bool next(std::size_t& start, std::size_t& length)
     {
-        Bits rest = ~spaces >> position;
-        if (rest == 0)
+        std::size_t end = 0;
+        if (!take_lowest(starts, start))
             return false;
-        start = position + ctz(rest);
-        length = ctz(spaces >> start);
-        position = start + length;
+        take_lowest(ends, end); // a word that starts also ends
+        length = end - start;
         return true;
     }
 
+    // Whether the word is decimal digits alone; at most 64 bytes long.
     bool all_digits(std::size_t start, std::size_t length) const
     {
-        auto word = (static_cast<Bits>(1) << length) - 1;
-        return ((~digits >> start) & word) == 0;
+        std::uint64_t digits = start >= 64  ? digit_high >> (start - 64)
+                               : start == 0 ? digit_low
+                                            : (digit_low >> start) | (digit_high << (64 - start));
+        std::uint64_t word = length >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
+        return (~digits & word) == 0;
     }
 
     // Copies a word of at most N bytes into `out`; false when it is longer.
@@ -213,20 +221,27 @@ class Words {
     }
 
   private:
-    static std::size_t ctz(Bits bits)
+    // Clears the lowest bit of the 128-bit mask and says where it was.
+    static bool take_lowest(std::uint64_t (&bits)[2], std::size_t& at)
     {
-        auto low = static_cast<std::uint64_t>(bits);
-        if (low != 0)
-            return static_cast<std::size_t>(__builtin_ctzll(low));
-        return 64 +
-               static_cast<std::size_t>(__builtin_ctzll(static_cast<std::uint64_t>(bits >> 64)));
+        if (bits[0] != 0) {
+            at = static_cast<std::size_t>(std::countr_zero(bits[0]));
+            bits[0] &= bits[0] - 1;
+            return true;
+        }
+        if (bits[1] != 0) {
+            at = 64 + static_cast<std::size_t>(std::countr_zero(bits[1]));
+            bits[1] &= bits[1] - 1;
+            return true;
+        }
+        return false;
     }
 
     const char* line_data;
-    std::size_t line_size;
-    std::size_t position = 0;
-    Bits spaces;
-    Bits digits;
+    std::uint64_t digit_low;
+    std::uint64_t digit_high;
+    std::uint64_t starts[2];
+    std::uint64_t ends[2];
 };
 
 // Scans a plain header: six words, the fifth of them K. False sends the
@@ -261,17 +276,6 @@ bool scan_plain_detail(const simd::Kernel& kernel, std::string_view line, Volume
            words.take(at[0], length[0], record.detail_word_1) &&
            words.take(at[1], length[1], record.detail_word_2);
 }
-#else
-bool scan_plain_header(const simd::Kernel&, std::string_view, VolumeRecord&)
-{
-    return false;
-}
-
-bool scan_plain_detail(const simd::Kernel&, std::string_view, VolumeRecord&)
-{
-    return false;
-}
-#endif
 
 } // namespace
 
