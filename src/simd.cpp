@@ -79,7 +79,7 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t newlines = 0;
         std::uint64_t blanks = 0;
-        for (unsigned i = 0; i < 8; ++i) {
+        for (std::size_t i = 0; i < 8; ++i) {
             std::uint64_t x = load8(p + 8 * i);
             newlines |= gather(equal_bytes(x, '\n')) << (8 * i);
             blanks |= gather(equal_bytes(x, ' ')) << (8 * i);
@@ -95,7 +95,7 @@ void classify_words(const char* p, std::size_t blocks, WordMasks* out)
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t spaces = 0;
         std::uint64_t digits = 0;
-        for (unsigned i = 0; i < 8; ++i) {
+        for (std::size_t i = 0; i < 8; ++i) {
             std::uint64_t x = load8(p + 8 * i);
             std::uint64_t space = equal_bytes(x, ' ') | bytes_between(x, '\t', '\r');
             spaces |= gather(space) << (8 * i);
@@ -113,7 +113,7 @@ constexpr Kernel portable_kernel{"portable", portable::classify_lines, portable:
 // ---- SSE2: four 16-byte compares per block ----
 namespace sse2 {
 
-std::uint64_t bits(__m128i hits, unsigned i)
+std::uint64_t bits(__m128i hits, std::size_t i)
 {
     return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << (16 * i);
 }
@@ -131,7 +131,7 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t newlines = 0;
         std::uint64_t blanks = 0;
-        for (unsigned i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < 4; ++i) {
             __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
             newlines |= bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('\n')), i);
             blanks |= bits(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')), i);
@@ -147,7 +147,7 @@ void classify_words(const char* p, std::size_t blocks, WordMasks* out)
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t spaces = 0;
         std::uint64_t digits = 0;
-        for (unsigned i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < 4; ++i) {
             __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
             __m128i space =
                 _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')), between(x, '\t', 4));
@@ -167,7 +167,7 @@ constexpr Kernel sse2_kernel{"sse2", sse2::classify_lines, sse2::classify_words}
 // ---- AVX2: two 32-byte compares per block ----
 namespace avx2 {
 
-[[gnu::target("avx2")]] inline std::uint64_t bits(__m256i hits, unsigned i)
+[[gnu::target("avx2")]] inline std::uint64_t bits(__m256i hits, std::size_t i)
 {
     return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(hits)))
            << (32 * i);
@@ -185,7 +185,7 @@ namespace avx2 {
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t newlines = 0;
         std::uint64_t blanks = 0;
-        for (unsigned i = 0; i < 2; ++i) {
+        for (std::size_t i = 0; i < 2; ++i) {
             __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
             newlines |= bits(_mm256_cmpeq_epi8(x, _mm256_set1_epi8('\n')), i);
             blanks |= bits(_mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')), i);
@@ -201,7 +201,7 @@ namespace avx2 {
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t spaces = 0;
         std::uint64_t digits = 0;
-        for (unsigned i = 0; i < 2; ++i) {
+        for (std::size_t i = 0; i < 2; ++i) {
             __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
             __m256i space =
                 _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')), between(x, '\t', 4));
@@ -244,7 +244,7 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
     uint8x16_t nul = vdupq_n_u8(0);
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         uint8x16_t x[4];
-        for (unsigned i = 0; i < 4; ++i)
+        for (std::size_t i = 0; i < 4; ++i)
             x[i] = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p + 16 * i));
         const uint8x16_t newline = vdupq_n_u8('\n');
         const uint8x16_t blank = vdupq_n_u8(' ');
@@ -252,7 +252,7 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
                                vceqq_u8(x[2], newline), vceqq_u8(x[3], newline));
         out[b].blanks = bits(vceqq_u8(x[0], blank), vceqq_u8(x[1], blank), vceqq_u8(x[2], blank),
                              vceqq_u8(x[3], blank));
-        for (unsigned i = 0; i < 4; ++i)
+        for (std::size_t i = 0; i < 4; ++i)
             nul = vorrq_u8(nul, vceqzq_u8(x[i]));
     }
     return vmaxvq_u8(nul) != 0;
@@ -263,7 +263,7 @@ void classify_words(const char* p, std::size_t blocks, WordMasks* out)
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         uint8x16_t space[4];
         uint8x16_t digit[4];
-        for (unsigned i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < 4; ++i) {
             uint8x16_t x = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p + 16 * i));
             space[i] = vorrq_u8(vceqq_u8(x, vdupq_n_u8(' ')), between(x, '\t', 4));
             digit[i] = between(x, '0', 9);
