@@ -65,31 +65,55 @@ std::uint64_t bytes_between(std::uint64_t x, unsigned lo, unsigned hi)
     return from_lo & ~past_hi & ~x & high;
 }
 
-// Gathers the top bits of the eight bytes into the low eight bits: each
-// byte's bit is moved by its own term of the multiplier, and no two terms
-// meet, so nothing carries.
-std::uint64_t gather(std::uint64_t top_bits)
+// Transposes the 8x8 bit matrix whose row r is byte r: bit 8r + c moves to
+// bit 8c + r, in three rounds of swaps.
+std::uint64_t transpose(std::uint64_t x)
 {
-    return ((top_bits >> 7) * 0x0102040810204080) >> 56;
+    std::uint64_t t = (x ^ (x >> 7)) & 0x00aa00aa00aa00aa;
+    x ^= t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000cccc0000cccc;
+    x ^= t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000f0f0f0f0;
+    return x ^ t ^ (t << 28);
 }
+
+// A block's mask from the top bits of its eight words: word i's bits are
+// laid side by side as bit i of each byte, and one transpose puts byte j of
+// word i at bit 8i + j. Half the instructions of gathering each word's
+// bits with a multiplication.
+struct Gather {
+    std::uint64_t bits = 0;
+    void add(std::uint64_t top_bits, std::size_t i) { bits |= top_bits >> (7 - i); }
+    std::uint64_t mask() const { return transpose(bits); }
+};
 
 bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
 {
     std::uint64_t nul = 0;
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
-        std::uint64_t newlines = 0;
-        std::uint64_t blanks = 0;
+        Gather newlines;
+        Gather blanks;
         for (std::size_t i = 0; i < 8; ++i) {
             std::uint64_t x = load8(p + 8 * i);
-            newlines |= gather(equal_bytes(x, '\n')) << (8 * i);
-            blanks |= gather(equal_bytes(x, ' ')) << (8 * i);
+            newlines.add(equal_bytes(x, '\n'), i);
+            blanks.add(equal_bytes(x, ' '), i);
             nul |= zero_bytes(x);
         }
-        out[b] = {newlines, blanks};
+        out[b] = {newlines.mask(), blanks.mask()};
     }
     return nul != 0;
 }
 
+// The top bits of a word's eight bytes in its low eight bits: each byte's
+// bit is moved by its own term of the multiplier, and no two terms meet.
+std::uint64_t gather(std::uint64_t top_bits)
+{
+    return ((top_bits >> 7) * 0x0102040810204080) >> 56;
+}
+
+// Word by word here: with the compares of this function, a transpose per
+// block costs more than it saves (callgrind: 21.6 against 19.2 million
+// instructions on a 20,000-volume listing).
 void classify_words(const char* p, std::size_t blocks, WordMasks* out)
 {
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
@@ -97,8 +121,7 @@ void classify_words(const char* p, std::size_t blocks, WordMasks* out)
         std::uint64_t digits = 0;
         for (std::size_t i = 0; i < 8; ++i) {
             std::uint64_t x = load8(p + 8 * i);
-            std::uint64_t space = equal_bytes(x, ' ') | bytes_between(x, '\t', '\r');
-            spaces |= gather(space) << (8 * i);
+            spaces |= gather(equal_bytes(x, ' ') | bytes_between(x, '\t', '\r')) << (8 * i);
             digits |= gather(bytes_between(x, '0', '9')) << (8 * i);
         }
         out[b] = {spaces, digits};
