@@ -128,8 +128,14 @@ const char* scan_u64(const simd::Kernel& kernel, const char* p, const char* end,
     if (p == end || !is_digit(*p))
         return nullptr;
     auto digits = leading_digits(p);
-    if (digits < 8 && digits <= static_cast<std::size_t>(end - p)) {
-        out = negative ? 0 - parse_up_to_8(p, digits) : parse_up_to_8(p, digits);
+    if (digits == 8)
+        digits += leading_digits(p + 8);
+    if (digits < 16 && digits <= static_cast<std::size_t>(end - p)) {
+        // Fifteen digits always fit: no overflow to look for.
+        std::uint64_t value = digits <= 8 ? parse_up_to_8(p, digits)
+                                          : parse_up_to_8(p, digits - 8) * 100000000 +
+                                                parse_up_to_8(p + digits - 8, 8);
+        out = negative ? 0 - value : value;
         return p + digits;
     }
     // Leading zeros never count towards overflow; up to 19 significant
