@@ -83,24 +83,11 @@ std::uint64_t eight_digits(std::uint64_t value)
     return tens | ((quarters - tens * 10) << 8);
 }
 
-// Writes `value` in decimal, right-aligned in 9 bytes; a longer number is
-// written whole.
-char* put_number(char* p, std::uint64_t value)
+// Writes `value`, at least 10^8, in decimal: nine digits or more, so no
+// padding. Kept out of line so that the common case inlines.
+[[gnu::noinline]] char* put_long_number(char* p, std::uint64_t value)
 {
-    if (value < 100000000) {
-        std::uint64_t digits = eight_digits(value);
-        // Leading zeros become spaces; a zero keeps its last digit.
-        auto zeros = static_cast<unsigned>(std::countr_zero(digits | (std::uint64_t{1} << 56))) / 8;
-        std::uint64_t leading = zeros == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * zeros);
-        std::uint64_t text =
-            ((digits + 0x3030303030303030) & ~leading) | (0x2020202020202020 & leading);
-        if constexpr (std::endian::native == std::endian::big)
-            text = __builtin_bswap64(text);
-        *p = ' ';
-        std::memcpy(p + 1, &text, 8);
-        return p + 9;
-    }
-    char digits[40];
+    char digits[20];
     char* first = digits + 20;
     while (value >= 100) {
         first -= 2;
@@ -114,11 +101,27 @@ char* put_number(char* p, std::uint64_t value)
         *--first = static_cast<char>('0' + value);
     }
     auto n = static_cast<std::size_t>(digits + 20 - first);
-    std::memcpy(p, spaces, 9);
-    if (n < 9)
-        p += 9 - n;
-    std::memcpy(p, first, 20);
+    std::memcpy(p, first, n);
     return p + n;
+}
+
+// Writes `value` in decimal, right-aligned in 9 bytes; a longer number is
+// written whole.
+char* put_number(char* p, std::uint64_t value)
+{
+    if (value >= 100000000)
+        return put_long_number(p, value);
+    std::uint64_t digits = eight_digits(value);
+    // Leading zeros become spaces; a zero keeps its last digit.
+    auto zeros = static_cast<unsigned>(std::countr_zero(digits | (std::uint64_t{1} << 56))) / 8;
+    std::uint64_t leading = zeros == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * zeros);
+    std::uint64_t text =
+        ((digits + 0x3030303030303030) & ~leading) | (0x2020202020202020 & leading);
+    if constexpr (std::endian::native == std::endian::big)
+        text = __builtin_bswap64(text);
+    *p = ' ';
+    std::memcpy(p + 1, &text, 8);
+    return p + 9;
 }
 
 bool starts_with(std::string_view line, std::string_view prefix)
