@@ -50,7 +50,7 @@ constexpr std::size_t reader_data_size(std::size_t block_size)
 constexpr std::size_t reader_storage_size(std::size_t block_size)
 {
     return 64 + reader_data_size(block_size) +
-           reader_data_size(block_size) / 64 * sizeof(simd::LineMasks);
+           reader_data_size(block_size) / 64 * (sizeof(simd::LineMasks) + sizeof(std::uint64_t));
 }
 
 // Each block of buffered data is classified once, when it is read; taking
@@ -60,6 +60,8 @@ struct LineReader {
     std::size_t block_size; // bytes asked of each read, at least 1
     char* data;             // the buffered data, 64-byte aligned in the storage
     simd::LineMasks* masks; // masks[i] describes data[64 * i, 64 * i + 64)
+    std::uint64_t* heads;   // bit j of heads[i]: a line starts at data[64 * i + j] after a
+                            // newline, and that byte is neither a space nor a newline
     const char* begin;      // unread bytes are [begin, end)
     const char* end;
     std::size_t final_blocks;   // leading blocks of data whose masks no read changes
