@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Throughput benchmark of volreport.
+# Throughput benchmark of volreport: the native build and the portable one
+# side by side.
 #
 # Usage: bench/run.sh [VOLUMES [RUNS]]      (defaults: 500000 volumes, 7 runs)
 #
-# Builds a Release build in its own directory (BUILD_DIR, default
-# build-bench in the source tree), generates a listing of VOLUMES volumes
-# once (fixed seed) into a temporary file and reads it once into the page
-# cache. Then it runs RUNS alternating rounds of
-#     wc -l, cat, volreport -rbf, stdio_filter -rbf
+# Builds the `bench` preset (vector kernels, build-bench/) and the
+# `bench-portable` preset (portable kernel only, build-bench-portable/),
+# generates a listing of VOLUMES volumes once (fixed seed) into a temporary
+# file and reads it once into the page cache. Then it runs RUNS alternating
+# rounds of
+#     wc -l, cat, and with -rbf and with no option: volreport native,
+#     volreport portable, stdio_filter
 # on that file as standard input with the output to /dev/null, timing each
-# by wall clock, and prints the medians, volreport's MB/s and the ratios
-# against their targets. It also prints the peak resident memory of
-# volreport on the file, checks that volreport and stdio_filter write the
-# same bytes (with -rbf and with no option), and times the start-up of
+# by wall clock, and prints the medians in one table, every ratio taken
+# within the run, against its target. It also prints the peak resident
+# memory of both builds, checks that both write the same bytes as
+# stdio_filter (with -rbf and with no option), and times the start-up of
 # volreport against cat on a 3-volume listing.
 #
 # Exit status: 0 when the reports agree, 1 when they differ, 2 on a usage
@@ -41,7 +44,6 @@ startup_runs=200   # processes per start-up timing loop
 startup_rounds=5   # alternating start-up loops per program
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build_dir=${BUILD_DIR:-$source_dir/build-bench}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/volreport-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -55,18 +57,20 @@ echo "load average at start: $(cut -d ' ' -f 1-3 /proc/loadavg 2>/dev/null || ec
 
 # ---- build ----
 build_log=$work/build.log
-if ! { cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release \
-             -DVOLREPORT_BENCH=ON -DVOLREPORT_TESTS=OFF &&
-       cmake --build "$build_dir" --parallel "$(nproc)" \
-             --target volreport gen_listing stdio_filter; } >"$build_log" 2>&1; then
-    cat "$build_log" >&2
-    echo "$0: build failed" >&2
-    exit 1
-fi
-volreport=$build_dir/volreport
-stdio_filter=$build_dir/bench/stdio_filter
-gen_listing=$build_dir/bench/gen_listing
-echo "build: Release, $build_dir"
+for preset in bench bench-portable; do
+    if ! { (cd "$source_dir" && cmake --preset "$preset") &&
+           cmake --build "$source_dir/build-$preset" --parallel "$(nproc)" \
+                 --target volreport gen_listing stdio_filter; } >>"$build_log" 2>&1; then
+        cat "$build_log" >&2
+        echo "$0: build of preset $preset failed" >&2
+        exit 1
+    fi
+done
+native=$source_dir/build-bench/volreport
+portable=$source_dir/build-bench-portable/volreport
+stdio_filter=$source_dir/build-bench/bench/stdio_filter
+gen_listing=$source_dir/build-bench/bench/gen_listing
+echo "builds: Release, native in build-bench/, portable in build-bench-portable/"
 
 # ---- timing helpers ----
 
@@ -92,6 +96,10 @@ median() {
 # Arithmetic on decimals: calc EXPRESSION (awk syntax).
 calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
 
+verdict() {  # verdict VALUE OP TARGET
+    if awk "BEGIN { exit !($1 $2 $3) }"; then echo "met"; else echo "MISSED"; fi
+}
+
 # ---- the listing ----
 listing=$work/listing.txt
 "$gen_listing" --volumes "$volumes" --seed "$seed" >"$listing"
@@ -101,50 +109,59 @@ echo "listing: $volumes volumes, seed $seed, $bytes bytes ($(calc "$bytes / 1e6"
 echo
 
 # ---- throughput ----
-run_wc()      { wc -l <"$listing" >/dev/null; }
-run_cat()     { cat <"$listing" >/dev/null; }
-run_vr()      { "$volreport" -rbf <"$listing" >/dev/null; }
-run_stdio()   { "$stdio_filter" -rbf <"$listing" >/dev/null; }
+run_wc()        { wc -l <"$listing" >/dev/null; }
+run_cat()       { cat <"$listing" >/dev/null; }
+run_native()    { "$native" -rbf <"$listing" >/dev/null; }
+run_portable()  { "$portable" -rbf <"$listing" >/dev/null; }
+run_stdio()     { "$stdio_filter" -rbf <"$listing" >/dev/null; }
+run_native_d()  { "$native" <"$listing" >/dev/null; }
+run_portable_d() { "$portable" <"$listing" >/dev/null; }
+run_stdio_d()   { "$stdio_filter" <"$listing" >/dev/null; }
 
-t_wc=() t_cat=() t_vr=() t_stdio=()
+programs=(wc cat native portable stdio native_d portable_d stdio_d)
+declare -A times
 for ((round = 0; round < runs; round++)); do
-    time_us t run_wc;    t_wc+=("$t")
-    time_us t run_cat;   t_cat+=("$t")
-    time_us t run_vr;    t_vr+=("$t")
-    time_us t run_stdio; t_stdio+=("$t")
+    for program in "${programs[@]}"; do
+        time_us t "run_$program"
+        times[$program]+=" $t"
+    done
 done
-m_wc=$(median "${t_wc[@]}")
-m_cat=$(median "${t_cat[@]}")
-m_vr=$(median "${t_vr[@]}")
-m_stdio=$(median "${t_stdio[@]}")
-
-verdict() {  # verdict VALUE OP TARGET
-    if awk "BEGIN { exit !($1 $2 $3) }"; then echo "met"; else echo "MISSED"; fi
-}
+declare -A m
+for program in "${programs[@]}"; do
+    # shellcheck disable=SC2086
+    m[$program]=$(median ${times[$program]})
+done
 
 echo "throughput: median of $runs alternating runs, input from the file, output to /dev/null"
-printf '  %-26s %10s %10s\n' "" "ms" "MB/s"
-for row in "wc -l:$m_wc" "cat:$m_cat" "volreport -rbf:$m_vr" "stdio_filter -rbf:$m_stdio"; do
-    name=${row%%:*}
-    us=${row##*:}
-    printf '  %-26s %10s %10s\n' "$name" "$(calc "$us / 1000")" "$(calc "$bytes / $us")"
+echo "  wc -l: $(calc "${m[wc]} / 1000") ms   cat: $(calc "${m[cat]} / 1000") ms"
+row() { printf '  %-36s %-14s %-14s\n' "$@"; }
+row "" "native" "portable"
+for selection in -rbf "(no option)"; do
+    if [[ $selection == -rbf ]]; then
+        n=${m[native]} p=${m[portable]} s=${m[stdio]}
+    else
+        n=${m[native_d]} p=${m[portable_d]} s=${m[stdio_d]}
+    fi
+    wc_n=$(calc "$n / ${m[wc]}") wc_p=$(calc "$p / ${m[wc]}")
+    stdio_n=$(calc "$s / $n") stdio_p=$(calc "$s / $p")
+    row "volreport $selection: ms" "$(calc "$n / 1000")" "$(calc "$p / 1000")"
+    row "  MB/s" "$(calc "$bytes / $n")" "$(calc "$bytes / $p")"
+    row "  time / wc -l" "$wc_n" "$wc_p"
+    row "    target" "<= 1.2 $(verdict "$wc_n" '<=' 1.2)" "<= 2.0 $(verdict "$wc_p" '<=' 2.0)"
+    row "  stdio_filter time / this" "$stdio_n" "$stdio_p"
+    row "    target" ">= 8.0 $(verdict "$stdio_n" '>=' 8.0)" "-"
 done
-ratio_wc=$(calc "$m_vr / $m_wc")
-ratio_stdio=$(calc "$m_stdio / $m_vr")
-echo "  volreport MB/s:              $(calc "$bytes / $m_vr")"
-echo "  volreport / wc -l:           $ratio_wc  (target <= 2.0: $(verdict "$ratio_wc" '<=' 2.0))"
-echo "  stdio_filter / volreport:    $ratio_stdio  (target >= 5.0: $(verdict "$ratio_stdio" '>=' 5.0))"
 echo
 
 # ---- peak resident memory ----
 # Kilobytes, from GNU time when it is there, else from the rusage of a child
 # of python3.
-peak_rss_kb() {
+peak_rss_kb() {  # peak_rss_kb PROGRAM
     if /usr/bin/time -f %M true >/dev/null 2>&1; then
-        /usr/bin/time -o "$work/rss" -f %M "$volreport" -rbf <"$listing" >/dev/null
+        /usr/bin/time -o "$work/rss" -f %M "$1" -rbf <"$listing" >/dev/null
         tail -n 1 "$work/rss"
     elif command -v python3 >/dev/null 2>&1; then
-        python3 - "$volreport" "$listing" <<'EOF'
+        python3 - "$1" "$listing" <<'EOF'
 import resource, subprocess, sys
 with open(sys.argv[2], "rb") as listing:
     subprocess.run([sys.argv[1], "-rbf"], stdin=listing,
@@ -155,28 +172,32 @@ EOF
         echo unknown
     fi
 }
-rss=$(peak_rss_kb)
-if [[ $rss =~ ^[0-9]+$ ]]; then
-    echo "peak RSS of volreport -rbf on the listing: $rss KiB (target <= 4096 KiB: $(verdict "$rss" '<=' 4096))"
-else
-    echo "peak RSS of volreport -rbf on the listing: unknown (no GNU time, no python3)"
-fi
+for build in native portable; do
+    rss=$(peak_rss_kb "${!build}")
+    if [[ $rss =~ ^[0-9]+$ ]]; then
+        echo "peak RSS of $build volreport -rbf on the listing: $rss KiB (target <= 4096 KiB: $(verdict "$rss" '<=' 4096))"
+    else
+        echo "peak RSS of $build volreport -rbf on the listing: unknown (no GNU time, no python3)"
+    fi
+done
 echo
 
 # ---- same report as the baseline ----
 status=0
 for options in -rbf ""; do
-    "$volreport" ${options:+"$options"} <"$listing" >"$work/volreport.out"
-    "$stdio_filter" ${options:+"$options"} <"$listing" >"$work/stdio.out"
-    lines=$(wc -l <"$work/volreport.out")
     label=${options:-"(no option)"}
-    if cmp -s "$work/volreport.out" "$work/stdio.out"; then
-        echo "report ${label}: identical to stdio_filter ($lines lines)"
-    else
-        echo "report ${label}: DIFFERS from stdio_filter:"
-        cmp "$work/volreport.out" "$work/stdio.out" || true
-        status=1
-    fi
+    "$stdio_filter" ${options:+"$options"} <"$listing" >"$work/stdio.out"
+    for build in native portable; do
+        "${!build}" ${options:+"$options"} <"$listing" >"$work/volreport.out"
+        lines=$(wc -l <"$work/volreport.out")
+        if cmp -s "$work/volreport.out" "$work/stdio.out"; then
+            echo "report of $build ${label}: identical to stdio_filter ($lines lines)"
+        else
+            echo "report of $build ${label}: DIFFERS from stdio_filter:"
+            cmp "$work/volreport.out" "$work/stdio.out" || true
+            status=1
+        fi
+    done
     rm -f "$work/volreport.out" "$work/stdio.out"
 done
 echo
@@ -184,7 +205,7 @@ echo
 # ---- start-up ----
 small=$work/small.txt
 "$gen_listing" --volumes 3 --seed "$seed" >"$small"
-loop_vr()  { local i; for ((i = 0; i < startup_runs; i++)); do "$volreport" <"$small" >/dev/null; done; }
+loop_vr()  { local i; for ((i = 0; i < startup_runs; i++)); do "$native" <"$small" >/dev/null; done; }
 loop_cat() { local i; for ((i = 0; i < startup_runs; i++)); do cat <"$small" >/dev/null; done; }
 s_vr=() s_cat=()
 for ((round = 0; round < startup_rounds; round++)); do

@@ -292,10 +292,10 @@ const std::string& generated_listing()
         FILE* pipe = popen(command.c_str(), "r");
         if (pipe == nullptr)
             return text;
-        char buffer[1 << 16];
+        std::vector<char> buffer(std::size_t{1} << 16);
         std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            text.append(buffer, n);
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+            text.append(buffer.data(), n);
         if (pclose(pipe) != 0)
             text.clear();
         return text;

@@ -5,11 +5,13 @@
 // as the byte ranges each call consumed. With the low bit of the third byte
 // set, the fast pass over indented lines runs before every line, and what it
 // passes over must be whole lines that begin with a space or are empty.
+// The second byte picks the kernel that classifies the blocks.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -47,6 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool skip_indented = (data[2] & 1U) != 0;
     LineReader reader;
     init_line_reader(reader, in.source(), storage.data(), block_size);
+    // Every kernel the processor runs, the second byte choosing.
+    std::span<const simd::Kernel* const> kernels = simd::available_kernels();
+    reader.kernel = kernels[data[1] % kernels.size()];
 
     FILE* plain =
         bytes.empty() ? nullptr : fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r");

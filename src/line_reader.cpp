@@ -7,13 +7,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(VOLREPORT_HAVE_AVX2)
-#include <immintrin.h>
-#endif
-
 long read_descriptor(void* context, char* buffer, std::size_t size)
 {
     int fd = *static_cast<int*>(context);
@@ -36,160 +29,169 @@ void init_line_reader(LineReader& reader, ByteSource source, char* storage, std:
 {
     reader.source = source;
     reader.block_size = block_size == 0 ? 1 : block_size;
-    reader.storage = storage;
-    reader.begin = storage;
-    reader.end = storage;
+    auto misalignment = reinterpret_cast<std::uintptr_t>(storage) % 64;
+    reader.data = storage + (misalignment == 0 ? 0 : 64 - misalignment);
+    // The masks are plain words in the caller's byte storage, right behind
+    // the data and so aligned with it.
+    reader.masks = reinterpret_cast<simd::LineMasks*>( // NOLINT(*-reinterpret-cast)
+        reader.data + reader_data_size(reader.block_size));
+    reader.heads = reinterpret_cast<std::uint64_t*>( // NOLINT(*-reinterpret-cast)
+        reader.masks + reader_data_size(reader.block_size) / 64);
+    reader.begin = reader.data;
+    reader.end = reader.data;
+    reader.final_blocks = 0;
     reader.at_end = false;
-#if defined(VOLREPORT_HAVE_AVX2)
-    reader.wide_vectors = __builtin_cpu_supports("avx2");
-#else
-    reader.wide_vectors = false;
-#endif
-    // The vector scan may look at bytes past the data; give them a value.
-    std::memset(storage, 0, reader_storage_size(reader.block_size));
+    reader.may_hold_nul = false;
+    reader.kernel = &simd::best_kernel();
 }
-
-#if defined(__SSE2__)
 
 namespace {
 
-// The newline and space masks of the 64 bytes at `p`: bit i for byte i.
-struct Sse2Masks {
-    static void load(const char* p, std::uint64_t& newlines, std::uint64_t& spaces)
-    {
-        const __m128i newline = _mm_set1_epi8('\n');
-        const __m128i space = _mm_set1_epi8(' ');
-        newlines = 0;
-        spaces = 0;
-        for (std::size_t i = 0; i < 4; ++i) {
-            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-            auto n = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline)));
-            auto s = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, space)));
-            newlines |= static_cast<std::uint64_t>(n) << (16 * i);
-            spaces |= static_cast<std::uint64_t>(s) << (16 * i);
-        }
-    }
-};
-
-#if defined(VOLREPORT_HAVE_AVX2)
-// The same in two 32-byte compares; it takes a tenth off the whole run on a
-// listing in the page cache.
-struct Avx2Masks {
-    [[gnu::target("avx2")]] static inline void load(const char* p, std::uint64_t& newlines,
-                                                    std::uint64_t& spaces)
-    {
-        const __m256i newline = _mm256_set1_epi8('\n');
-        const __m256i space = _mm256_set1_epi8(' ');
-        newlines = 0;
-        spaces = 0;
-        for (std::size_t i = 0; i < 2; ++i) {
-            __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
-            auto n =
-                static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, newline)));
-            auto s =
-                static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, space)));
-            newlines |= static_cast<std::uint64_t>(n) << (32 * i);
-            spaces |= static_cast<std::uint64_t>(s) << (32 * i);
-        }
-    }
-};
-#endif
-
-// Looks at 64 bytes at a time: the lines that start in them are the bytes
-// after a newline, and the first start whose byte is neither a space nor a
-// newline ends the pass. A line longer than a line buffer would be cut into
-// pieces, each a line of its own; such lines are left to `take_line` by
-// stopping before them.
-template <class Masks>
-[[gnu::always_inline]] inline void skip_with(LineReader& reader)
+// Walks the line starts that the newline masks give, 64 bytes at a time: the
+// first start whose byte is neither a space nor a newline ends the pass. A
+// line that would not fit a line buffer would be cut into pieces, each a
+// line of its own; the pass stops before such a line and leaves it to
+// `take_line`, as it does with a line the data does not hold whole.
+void skip_line_by_line(LineReader& reader)
 {
-    const char* p = reader.begin;
-    const char* const end = reader.end;
-    const char* line_start = p; // the last line start known
-    std::size_t run = 0;        // bytes of the current line seen before `p`
-    std::uint64_t carry = 1;    // a line starts at `p`
-    while (p < end) {
-        std::uint64_t newlines;
-        std::uint64_t spaces;
-        Masks::load(p, newlines, spaces);
-        auto valid = static_cast<std::size_t>(end - p);
-        std::uint64_t in_data = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
-        newlines &= in_data;
-        std::uint64_t starts = ((newlines << 1) | carry) & in_data;
-        std::uint64_t others = starts & ~(newlines | spaces);
-        if (newlines == 0) {
-            // No line ends here: stop before a line could reach its limit.
-            if (others != 0 || run + 64 > max_line_bytes - 64)
-                break;
-            run += 64;
-            p += 64;
-            carry = 0;
+    const auto end = static_cast<std::size_t>(reader.end - reader.data);
+    auto line = static_cast<std::size_t>(reader.begin - reader.data); // the line being walked
+    if (line >= end)
+        return;
+    std::size_t block = line / 64;
+    std::uint64_t carry = std::uint64_t{1}
+                          << (line % 64); // a start not given by this block's newlines
+    std::uint64_t from = ~std::uint64_t{0} << (line % 64);
+    for (;;) {
+        const std::size_t base = block * 64;
+        const simd::LineMasks masks = reader.masks[block];
+        if (end - base > 64 && base + 64 - line < max_line_bytes) {
+            // The common block: all in the data, and too close to the last
+            // line start for a line to reach its limit in it. Half the
+            // instructions of the exact walk below.
+            std::uint64_t newlines = masks.newlines & from;
+            std::uint64_t starts = ((newlines << 1) | carry) & from;
+            std::uint64_t others = starts & ~(newlines | masks.blanks);
+            if (others != 0) {
+                reader.begin =
+                    reader.data + base + static_cast<std::size_t>(std::countr_zero(others));
+                return;
+            }
+            if (newlines != 0)
+                line = base + 64 - static_cast<std::size_t>(std::countl_zero(newlines));
+            carry = newlines >> 63;
+            from = ~std::uint64_t{0};
+            ++block;
             continue;
         }
+        const bool last = end - base <= 64;
+        std::uint64_t valid =
+            from & (last ? (~std::uint64_t{0} >> (64 - (end - base))) : ~std::uint64_t{0});
+        std::uint64_t newlines = masks.newlines & valid;
+        // The bit after each newline is a line start.
+        std::uint64_t starts = ((newlines << 1) | carry) & valid;
+        std::uint64_t others = starts & ~(newlines | masks.blanks);
+        std::size_t first_end =
+            newlines != 0 ? base + static_cast<std::size_t>(std::countr_zero(newlines)) + 1 : 0;
         if (others != 0) {
-            line_start = p + __builtin_ctzll(others);
+            std::size_t stop = base + static_cast<std::size_t>(std::countr_zero(others));
+            if (stop != line && first_end - line > max_line_bytes)
+                stop = line;
+            reader.begin = reader.data + stop;
+            return;
+        }
+        if (newlines != 0) {
+            if (first_end - line > max_line_bytes)
+                break;
+            line = base + 64 - static_cast<std::size_t>(std::countl_zero(newlines));
+        } else if (base + 64 - line >= max_line_bytes) {
             break;
         }
-        auto last = static_cast<std::size_t>(63 - __builtin_clzll(newlines));
-        line_start = p + last + 1;
-        if (valid <= 64)
+        if (last)
             break;
-        run = 63 - last;
         carry = newlines >> 63;
-        p += 64;
+        from = ~std::uint64_t{0};
+        ++block;
     }
-    reader.begin = line_start;
+    reader.begin = reader.data + line;
 }
 
 } // namespace
 
-#if defined(VOLREPORT_HAVE_AVX2)
-[[gnu::target("avx2")]] static void skip_avx2(LineReader& reader)
-{
-    skip_with<Avx2Masks>(reader);
-}
-#endif
-
+// The next line that is not indented is the first bit of `heads` past the
+// current line; only when that is further than a line buffer holds can a
+// line in between be too long, and the exact walk decides. Callgrind: a
+// quarter of the instructions of walking every block's line starts.
 void skip_indented_lines(LineReader& reader)
 {
-#if defined(VOLREPORT_HAVE_AVX2)
-    if (reader.wide_vectors) {
-        skip_avx2(reader);
+    const auto end = static_cast<std::size_t>(reader.end - reader.data);
+    const auto begin = static_cast<std::size_t>(reader.begin - reader.data);
+    if (begin >= end || (reader.data[begin] != ' ' && reader.data[begin] != '\n'))
+        return;
+    const std::size_t first_block = begin / 64;
+    const std::size_t last_block = (end - 1) / 64;
+    std::size_t block = first_block;
+    std::uint64_t heads = reader.heads[block] & (~std::uint64_t{0} << (begin % 64));
+    while (heads == 0 && block < last_block)
+        heads = reader.heads[++block];
+    std::size_t stop;
+    if (heads != 0) {
+        stop = block * 64 + static_cast<std::size_t>(std::countr_zero(heads));
+    } else {
+        // No such line in the data: stop after its last whole line.
+        block = last_block;
+        std::uint64_t newlines = reader.masks[block].newlines;
+        while (newlines == 0 && block > first_block)
+            newlines = reader.masks[--block].newlines;
+        if (block == first_block)
+            newlines &= ~std::uint64_t{0} << (begin % 64);
+        stop = newlines == 0
+                   ? begin
+                   : block * 64 + 64 - static_cast<std::size_t>(std::countl_zero(newlines));
+    }
+    if (stop - begin > max_line_bytes) {
+        skip_line_by_line(reader);
         return;
     }
-#endif
-    skip_with<Sse2Masks>(reader);
+    reader.begin = reader.data + stop;
 }
-
-#else
-
-void skip_indented_lines(LineReader& reader)
-{
-    std::string_view line;
-    const char* start = reader.begin;
-    while (start < reader.end && (*start == ' ' || *start == '\n') && take_line(reader, line) &&
-           line.back() == '\n')
-        start = reader.begin;
-    reader.begin = start;
-}
-
-#endif
 
 bool refill(LineReader& reader)
 {
     // Keep the partial line at the front so that it stays contiguous; it is
-    // shorter than a line, so a whole block always fits behind it.
-    std::size_t kept = static_cast<std::size_t>(reader.end - reader.begin);
-    if (reader.begin != reader.storage) {
-        std::memmove(reader.storage, reader.begin, kept);
-        reader.begin = reader.storage;
-        reader.end = reader.storage + kept;
+    // shorter than a line, so a whole block always fits behind it. Its
+    // masks move with it, by classifying it again: under 1023 bytes.
+    auto kept = static_cast<std::size_t>(reader.end - reader.begin);
+    if (reader.begin != reader.data) {
+        std::memmove(reader.data, reader.begin, kept);
+        reader.begin = reader.data;
+        reader.end = reader.data + kept;
+        reader.final_blocks = 0;
+        reader.may_hold_nul = false;
     }
-    long n = reader.source.read(reader.source.context, reader.storage + kept, reader.block_size);
+    long n = reader.source.read(reader.source.context, reader.data + kept, reader.block_size);
     if (n < 0)
         return false;
     if (n == 0)
         reader.at_end = true;
     reader.end += n;
+    // The bytes past the data are loaded by the scans and never used; give
+    // them a value all the same. Spaces, as no NUL is among them.
+    std::memset(reader.data + kept + n, ' ', scan_slack);
+    auto size = static_cast<std::size_t>(reader.end - reader.data);
+    std::size_t blocks = (size + 63) / 64;
+    std::size_t first = reader.final_blocks;
+    if (blocks > first)
+        reader.may_hold_nul |= reader.kernel->classify_lines(reader.data + 64 * first,
+                                                             blocks - first, reader.masks + first);
+    // The bit after each newline is a line start; the last byte of the
+    // block before carries into the first of the next.
+    std::uint64_t carry = first == 0 ? 0 : reader.masks[first - 1].newlines >> 63;
+    for (std::size_t i = first; i < blocks; ++i) {
+        std::uint64_t newlines = reader.masks[i].newlines;
+        reader.heads[i] = ((newlines << 1) | carry) & ~(newlines | reader.masks[i].blanks);
+        carry = newlines >> 63;
+    }
+    reader.final_blocks = size / 64;
     return true;
 }

@@ -8,18 +8,13 @@
 // cut the line at the first NUL where it matters.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-// 32-byte compares are chosen at run time where the compiler can target them.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define VOLREPORT_HAVE_AVX2 1
-#endif
+#include "simd.h"
 
 // Where the bytes come from. `read` fills at most `size` bytes of `buffer`
 // and returns the count, 0 at the end of input, or -1 on failure.
@@ -38,60 +33,61 @@ constexpr std::size_t max_line_bytes = 1023;
 // next to scanning it, small enough to stay in the L2 cache.
 constexpr std::size_t default_block_size = std::size_t{128} * 1024;
 
-// Bytes of storage past the buffered data that a vector scan may load; they
-// are never used.
+// Bytes of storage past the buffered data that a scan may load; they are
+// never used.
 constexpr std::size_t scan_slack = 64;
 
-// Storage a reader with this block size needs.
-constexpr std::size_t reader_storage_size(std::size_t block_size)
+// The buffered data: a partial line of at most `max_line_bytes - 1` bytes
+// and one block behind it, with `scan_slack` bytes after them, in whole
+// 64-byte blocks.
+constexpr std::size_t reader_data_size(std::size_t block_size)
 {
-    return block_size + max_line_bytes + scan_slack;
+    return (block_size + max_line_bytes + scan_slack + 63) / 64 * 64;
 }
 
+// Storage a reader with this block size needs: the data, the masks of its
+// 64-byte blocks, and room to align both.
+constexpr std::size_t reader_storage_size(std::size_t block_size)
+{
+    return 64 + reader_data_size(block_size) +
+           reader_data_size(block_size) / 64 * (sizeof(simd::LineMasks) + sizeof(std::uint64_t));
+}
+
+// Each block of buffered data is classified once, when it is read; taking
+// lines and passing over indented ones then only walk the masks.
 struct LineReader {
     ByteSource source;
     std::size_t block_size; // bytes asked of each read, at least 1
-    char* storage;          // reader_storage_size(block_size) bytes
+    char* data;             // the buffered data, 64-byte aligned in the storage
+    simd::LineMasks* masks; // masks[i] describes data[64 * i, 64 * i + 64)
+    std::uint64_t* heads;   // bit j of heads[i]: a line starts at data[64 * i + j] after a
+                            // newline, and that byte is neither a space nor a newline
     const char* begin;      // unread bytes are [begin, end)
     const char* end;
-    bool at_end;       // the source has reported its end; no more reads
-    bool wide_vectors; // skip lines with 32-byte compares (where the processor has them)
+    std::size_t final_blocks;   // leading blocks of data whose masks no read changes
+    bool at_end;                // the source has reported its end; no more reads
+    bool may_hold_nul;          // some buffered byte is NUL
+    const simd::Kernel* kernel; // classifies the blocks; the best one unless a test swaps it
 };
 
 // Prepares `reader` over `storage`, which must hold
 // `reader_storage_size(block_size)` bytes.
 void init_line_reader(LineReader& reader, ByteSource source, char* storage, std::size_t block_size);
 
-// Finds the first newline among the `size` bytes at `p`, or the first
-// newline or NUL byte when `or_nul` holds; null when there is none. It may
-// load bytes up to `p + size + 15`, so it is only for buffered data, which
-// keeps `scan_slack` readable bytes behind it: a vector compare costs less
-// than a library call on the short lines of a listing, and one pass finds
-// both bytes.
-inline const char* find_line_end(const char* p, std::size_t size, bool or_nul)
+// The position of the first newline in data[from, limit), or `limit`.
+inline std::size_t find_newline(const LineReader& reader, std::size_t from, std::size_t limit)
 {
-#if defined(__SSE2__)
-    const __m128i newline = _mm_set1_epi8('\n');
-    const __m128i nul = or_nul ? _mm_setzero_si128() : newline;
-    for (std::size_t i = 0; i < size; i += 16) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(bytes, newline), _mm_cmpeq_epi8(bytes, nul));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-        if (mask != 0) {
-            std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
-            return at < size ? p + at : nullptr;
-        }
+    if (from >= limit)
+        return limit;
+    std::size_t block = from / 64;
+    std::uint64_t bits = reader.masks[block].newlines & (~std::uint64_t{0} << (from % 64));
+    while (bits == 0) {
+        if (++block * 64 >= limit)
+            return limit;
+        bits = reader.masks[block].newlines;
     }
-    return nullptr;
-#else
-    const void* newline = std::memchr(p, '\n', size);
-    if (!or_nul)
-        return static_cast<const char*>(newline);
-    std::size_t before =
-        newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - p) : size;
-    const void* nul = std::memchr(p, '\0', before);
-    return static_cast<const char*>(nul ? nul : newline);
-#endif
+    std::size_t at = block * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+    return at < limit ? at : limit;
 }
 
 // Takes the next line from the bytes already read: `line` as read, and
@@ -101,25 +97,26 @@ inline const char* find_line_end(const char* p, std::size_t size, bool or_nul)
 // lines, or `refill` must be called.
 inline bool take_line(LineReader& reader, std::string_view& line, std::string_view& text)
 {
-    const char* begin = reader.begin;
-    auto available = static_cast<std::size_t>(reader.end - begin);
+    auto from = static_cast<std::size_t>(reader.begin - reader.data);
+    auto available = static_cast<std::size_t>(reader.end - reader.begin);
     std::size_t window = available < max_line_bytes ? available : max_line_bytes;
-    const char* newline = find_line_end(begin, window, true);
-    const char* nul = nullptr;
-    if (newline != nullptr && *newline == '\0') {
-        nul = newline;
-        auto searched = static_cast<std::size_t>(nul + 1 - begin);
-        newline = find_line_end(nul + 1, window - searched, false);
-    }
+    std::size_t newline = find_newline(reader, from, from + window);
     std::size_t length;
-    if (newline != nullptr)
-        length = static_cast<std::size_t>(newline - begin) + 1;
+    if (newline < from + window)
+        length = newline - from + 1;
     else if (available >= max_line_bytes || (reader.at_end && available > 0))
         length = window;
     else
         return false;
-    line = std::string_view(begin, length);
-    text = nul == nullptr ? line : std::string_view(begin, static_cast<std::size_t>(nul - begin));
+    line = std::string_view(reader.begin, length);
+    text = line;
+    // NUL bytes are rare enough that a block records only whether it has any.
+    if (reader.may_hold_nul) {
+        if (const void* nul = std::memchr(reader.begin, '\0', length))
+            text = std::string_view(
+                reader.begin,
+                static_cast<std::size_t>(static_cast<const char*>(nul) - reader.begin));
+    }
     reader.begin += length;
     return true;
 }

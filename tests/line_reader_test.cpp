@@ -57,13 +57,13 @@ std::vector<std::string> fgets_lines(const std::string& text)
 // Takes every line, or with `skip` only those the fast path does not pass
 // over.
 std::vector<std::string> reader_lines(const std::string& text, std::size_t block, bool skip,
-                                      bool wide)
+                                      const simd::Kernel& kernel)
 {
     std::vector<char> storage(reader_storage_size(block));
     StringSource source{text};
     LineReader reader;
     init_line_reader(reader, {&source, StringSource::read}, storage.data(), block);
-    reader.wide_vectors = reader.wide_vectors && wide;
+    reader.kernel = &kernel;
     std::vector<std::string> lines;
     std::string_view line;
     for (;;) {
@@ -94,7 +94,7 @@ TEST(LineReader, lines_match_a_line_buffer_of_1024_bytes_for_every_block_size)
         std::vector<std::string> expected = fgets_lines(text);
         for (std::size_t block : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{1023},
                                   std::size_t{1024}, default_block_size})
-            ASSERT_EQ(reader_lines(text, block, false, true), expected)
+            ASSERT_EQ(reader_lines(text, block, false, simd::best_kernel()), expected)
                 << visible(text) << " block " << block;
     }
 }
@@ -105,11 +105,11 @@ TEST(LineReader, skipping_passes_over_exactly_the_whole_indented_and_empty_lines
     for (int i = 0; i < 300; ++i) {
         std::string text = random_listing(rng);
         std::vector<std::string> expected = without_indented(fgets_lines(text));
-        for (bool wide : {false, true}) {
+        for (const simd::Kernel* kernel : simd::available_kernels()) {
             for (std::size_t block :
                  {std::size_t{1}, std::size_t{64}, std::size_t{1024}, default_block_size}) {
-                ASSERT_EQ(without_indented(reader_lines(text, block, true, wide)), expected)
-                    << visible(text) << " block " << block << (wide ? " wide" : "");
+                ASSERT_EQ(without_indented(reader_lines(text, block, true, *kernel)), expected)
+                    << visible(text) << " block " << block << " kernel " << kernel->name;
             }
         }
     }

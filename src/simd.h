@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+// Byte classification, the one place that knows instruction sets.
+//
+// The reader and the scanner never look at bytes one by one on their hot
+// paths: they ask a kernel for bit masks of 64-byte blocks, where bit i
+// describes byte i, and walk the masks. Each kernel computes the same masks
+// with the widest compares its processor has; the portable one does it in
+// plain C++ on 64-bit words, so any compiler builds it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace simd {
+
+// What the line reader needs of a block: where lines end, and which bytes
+// are spaces, the first byte of an indented line.
+struct LineMasks {
+    std::uint64_t newlines;
+    std::uint64_t blanks; // ' ' only
+};
+
+// What the field scanner needs: white space (" \t\n\v\f\r") and decimal
+// digits.
+struct WordMasks {
+    std::uint64_t spaces;
+    std::uint64_t digits;
+};
+
+struct Kernel {
+    const char* name;
+    // Classifies the `blocks` 64-byte blocks at `p` into `out[0, blocks)`
+    // and tells whether any of their bytes is NUL.
+    bool (*classify_lines)(const char* p, std::size_t blocks, LineMasks* out);
+    // Classifies the `blocks` 64-byte blocks at `p` into `out[0, blocks)`.
+    void (*classify_words)(const char* p, std::size_t blocks, WordMasks* out);
+};
+
+// The fastest kernel this processor runs. Chosen once; cheap to call.
+const Kernel& best_kernel();
+
+// Every kernel this processor runs, the portable one first: the tests hold
+// each of them to the portable one.
+std::span<const Kernel* const> available_kernels();
+
+} // namespace simd

@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: MIT
+// Every kernel this processor runs gives the masks of a plain byte loop, on
+// the same bytes: any byte value, any offset of a block in memory, one to
+// three blocks per call, and a newline, NUL or space at every position.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "simd.h"
+#include "visible.h"
+
+namespace {
+
+constexpr std::size_t max_blocks = 3;
+
+bool is_white(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The masks by definition, one byte at a time.
+struct Expected {
+    std::vector<simd::LineMasks> lines;
+    std::vector<simd::WordMasks> words;
+    bool nul = false;
+};
+
+Expected expected_masks(const std::string& bytes, std::size_t blocks)
+{
+    Expected e{std::vector<simd::LineMasks>(blocks), std::vector<simd::WordMasks>(blocks)};
+    for (std::size_t i = 0; i < 64 * blocks; ++i) {
+        auto c = static_cast<unsigned char>(bytes[i]);
+        std::uint64_t bit = std::uint64_t{1} << (i % 64);
+        auto& line = e.lines[i / 64];
+        auto& word = e.words[i / 64];
+        line.newlines |= c == '\n' ? bit : 0;
+        line.blanks |= c == ' ' ? bit : 0;
+        word.spaces |= is_white(c) ? bit : 0;
+        word.digits |= c >= '0' && c <= '9' ? bit : 0;
+        e.nul = e.nul || c == 0;
+    }
+    return e;
+}
+
+// Runs `kernel` over `bytes` placed at every offset 0 to 63 from a 64-byte
+// boundary, so that no kernel depends on aligned loads.
+void expect_kernel_matches(const simd::Kernel& kernel, const std::string& bytes, std::size_t blocks)
+{
+    Expected e = expected_masks(bytes, blocks);
+    std::vector<char> memory(64 * (max_blocks + 2));
+    for (std::size_t offset = 0; offset < 64; ++offset) {
+        auto misalignment = reinterpret_cast<std::uintptr_t>(memory.data()) % 64;
+        char* at = memory.data() + (64 - misalignment) % 64 + offset;
+        std::copy(bytes.begin(), bytes.begin() + static_cast<long>(64 * blocks), at);
+        std::vector<simd::LineMasks> lines(blocks);
+        std::vector<simd::WordMasks> words(blocks);
+        bool nul = kernel.classify_lines(at, blocks, lines.data());
+        kernel.classify_words(at, blocks, words.data());
+        // The message is only built when a comparison fails.
+        auto where = [&](std::size_t b) {
+            return ::testing::Message()
+                   << kernel.name << " block " << b << " of " << blocks << " offset " << offset
+                   << ": " << visible(bytes.substr(0, 64 * blocks));
+        };
+        for (std::size_t b = 0; b < blocks; ++b) {
+            ASSERT_EQ(lines[b].newlines, e.lines[b].newlines) << where(b);
+            ASSERT_EQ(lines[b].blanks, e.lines[b].blanks) << where(b);
+            ASSERT_EQ(words[b].spaces, e.words[b].spaces) << where(b);
+            ASSERT_EQ(words[b].digits, e.words[b].digits) << where(b);
+        }
+        ASSERT_EQ(nul, e.nul) << kernel.name << " offset " << offset;
+    }
+}
+
+void expect_all_kernels_match(const std::string& bytes)
+{
+    for (const simd::Kernel* kernel : simd::available_kernels())
+        for (std::size_t blocks = 1; blocks <= max_blocks; ++blocks)
+            expect_kernel_matches(*kernel, bytes, blocks);
+}
+
+TEST(Kernels, the_portable_kernel_is_always_there_and_first)
+{
+    ASSERT_FALSE(simd::available_kernels().empty());
+    EXPECT_STREQ(simd::available_kernels().front()->name, "portable");
+    EXPECT_EQ(&simd::best_kernel(), simd::available_kernels().back());
+}
+
+TEST(Kernels, every_byte_value_is_classified_like_a_byte_loop)
+{
+    // All 256 values in order, then in reverse, across three blocks: each
+    // byte meets every lane of a vector somewhere.
+    std::string bytes;
+    for (int i = 0; i < 192; ++i)
+        bytes += static_cast<char>(i < 128 ? i * 2 : 255 - (i - 128) * 2);
+    expect_all_kernels_match(bytes);
+    std::string descending;
+    for (int i = 255; i >= 64; --i)
+        descending += static_cast<char>(i);
+    expect_all_kernels_match(descending);
+}
+
+TEST(Kernels, one_special_byte_at_every_position_of_three_blocks)
+{
+    // Backgrounds that a kernel could confuse with the byte: high bytes whose
+    // low seven bits match, neighbours of the ranges, and plain text.
+    const struct {
+        char background;
+        char special;
+    } rows[] = {
+        {'x', '\n'},      {'x', '\0'},    {'x', ' '},     {'x', '\t'},   {'x', '\r'},
+        {'x', '5'},       {'\x8a', '\n'}, {'\x80', '\0'}, {'\xa0', ' '}, {'\x0e', '\x0d'},
+        {'\x08', '\x09'}, {'/', '0'},     {':', '9'},     {' ', 'x'},    {'\n', ' '},
+        {'\xb0', '\0'},   {'\xff', '\n'},
+    };
+    for (const auto& row : rows) {
+        for (std::size_t at = 0; at < 64 * max_blocks; ++at) {
+            std::string bytes(64 * max_blocks, row.background);
+            bytes[at] = row.special;
+            for (const simd::Kernel* kernel : simd::available_kernels())
+                expect_kernel_matches(*kernel, bytes, at / 64 + 1);
+        }
+    }
+}
+
+TEST(Kernels, random_bytes_from_a_listing_alphabet_and_beyond)
+{
+    const std::string alphabet =
+        std::string(" \n\t\v\f\r09az.K", 13) + std::string(1, '\0') + "\x80\x8a\xa0\xb0\xb9\xff";
+    std::mt19937_64 rng(5);
+    for (int i = 0; i < 300; ++i) {
+        std::string bytes;
+        for (std::size_t j = 0; j < 64 * max_blocks; ++j)
+            bytes += i % 2 ? alphabet[rng() % alphabet.size()] : static_cast<char>(rng());
+        expect_all_kernels_match(bytes);
+    }
+}
+
+} // namespace
