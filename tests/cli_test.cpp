@@ -637,6 +637,23 @@ const std::vector<ArgRow> command_lines = {
 INSTANTIATE_TEST_SUITE_P(CommandLine, Arguments, ::testing::ValuesIn(command_lines),
                          row_name<ArgRow>);
 
+// The output name is made a link to the input between the program's start
+// and its open of the output: the file it opened is what gets compared.
+TEST_F(Sandbox, output_swapped_for_a_link_to_the_input_is_refused)
+{
+    make({file("in", file_listing), file("out", "old report\n")});
+    Launch launch;
+    launch.argv = {"volreport", "in", "out"};
+    const char* asan_options = std::getenv("ASAN_OPTIONS");
+    // The address sanitizer's run-time must come first unless told otherwise.
+    launch.env = {"LD_PRELOAD=" VOLREPORT_SWAP_SHIM, "VOLREPORT_SWAP_NAME=out",
+                  "VOLREPORT_SWAP_TARGET=in",
+                  std::string("ASAN_OPTIONS=") + (asan_options ? asan_options : "") +
+                      ":verify_asan_link_order=0"};
+    expect_outcome(run(launch), "", "Output file out is the input file\n", failed);
+    expect_files({holds("in", file_listing)});
+}
+
 // ------------------------------------------------------------ the letters
 
 // One volume of each type and status, each with its own numbers.

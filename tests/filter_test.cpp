@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 #include "plain_filter.h"
 #include "test_support.h"
@@ -196,6 +199,29 @@ TEST(Filter, large_listing_matches_line_by_line)
         ASSERT_EQ(filter_string(listing, {}, block), expected) << "block size " << block;
 }
 
+// The suite is linked with --wrap=write, so the filter's writes come here:
+// while `zero_writes` is set they answer 0, as a broken driver can, up to a
+// bound that ends a retry loop with EIO instead of hanging the suite.
+int zero_writes = 0;
+int zero_write_calls = 0;
+
+} // namespace
+
+extern "C" ssize_t __real_write(int fd, const void* data, std::size_t size);
+extern "C" ssize_t __wrap_write(int fd, const void* data, std::size_t size)
+{
+    if (zero_writes == 0)
+        return __real_write(fd, data, size);
+    ++zero_write_calls;
+    if (--zero_writes == 0) {
+        errno = EIO;
+        return -1;
+    }
+    return 0;
+}
+
+namespace {
+
 TEST(Filter, stream_failures_are_reported)
 {
     MemorySource source{volume};
@@ -210,6 +236,15 @@ TEST(Filter, stream_failures_are_reported)
     EXPECT_EQ(filter_listing(failing.source(), {&written, append_to_string}, {}),
               FilterStatus::read_error);
     EXPECT_EQ(written, report);
+
+    // A descriptor whose write answers 0 for a non-empty buffer has failed.
+    zero_writes = 1000;
+    zero_write_calls = 0;
+    int fd = 1;
+    bool wrote = write_descriptor(&fd, "x\n", 2);
+    zero_writes = 0;
+    EXPECT_FALSE(wrote);
+    EXPECT_EQ(zero_write_calls, 1);
 }
 
 } // namespace
