@@ -35,7 +35,7 @@ using namespace std::string_view_literals;
 
 // Past this size the generator stops: bigger listings only make each run
 // slower, and every shape it builds fits well below it.
-constexpr std::size_t max_listing_size = 4 * 1024;
+constexpr std::size_t max_listing_size = std::size_t{4} * 1024;
 
 struct Choices {
     const std::uint8_t* next;
@@ -159,7 +159,7 @@ void put_limit_word(std::string& out, Choices& in, std::size_t limit, char first
 // given.
 void put_number(std::string& out, Choices& in, bool odd, std::size_t width = 0)
 {
-    std::uint64_t value = in.byte() * 4099U;
+    std::uint64_t value = std::uint64_t{in.byte()} * 4099U;
     std::size_t pick = odd ? in.below(std::size(numbers) + 2) : std::size(numbers) + 1;
     if (pick < std::size(numbers)) {
         out += numbers[pick];

@@ -11,15 +11,15 @@ namespace {
 
 bool wanted(const VolumeSelection& choice, const char* type, const char* status)
 {
-    if (!std::strcmp(type, "RW") && !choice.include_read_write)
+    if (std::strcmp(type, "RW") == 0 && !choice.include_read_write)
         return false;
-    if (!std::strcmp(type, "RO") && !choice.include_read_only)
+    if (std::strcmp(type, "RO") == 0 && !choice.include_read_only)
         return false;
-    if (!std::strcmp(type, "BK") && !choice.include_backup)
+    if (std::strcmp(type, "BK") == 0 && !choice.include_backup)
         return false;
-    if (!std::strcmp(status, "Off-line") && !choice.include_offline)
+    if (std::strcmp(status, "Off-line") == 0 && !choice.include_offline)
         return false;
-    if (!std::strcmp(status, "On-line") && !choice.include_online)
+    if (std::strcmp(status, "On-line") == 0 && !choice.include_online)
         return false;
     return true;
 }
@@ -41,19 +41,19 @@ void plain_filter(std::FILE* in, std::FILE* out, const VolumeSelection& choice)
     while (std::fgets(line, sizeof line, in)) {
         if (line[0] == ' ' || line[0] == '\n')
             continue;
-        if (!std::strncmp(line, "Total number of", 15) ||
-            !std::strncmp(line, "Total volumes on", 16))
+        if (std::strncmp(line, "Total number of", 15) == 0 ||
+            std::strncmp(line, "Total volumes on", 16) == 0)
             continue;
         if (std::sscanf(line, "%62s%lu%8s%lu K %18s", name, &number, type, &size, status) != 5)
             continue;
         if (!wanted(choice, type, status))
             continue;
-        if (!std::fgets(line, sizeof line, in) || std::strncmp(line, "    ", 4) ||
+        if (!std::fgets(line, sizeof line, in) || std::strncmp(line, "    ", 4) != 0 ||
             std::sscanf(line, "%126s%14s", word1, word2) < 2)
             continue;
-        if (!std::fgets(line, sizeof line, in) || std::strncmp(line, "    ", 4))
+        if (!std::fgets(line, sizeof line, in) || std::strncmp(line, "    ", 4) != 0)
             continue;
-        if (!std::fgets(line, sizeof line, in) || std::strncmp(line, "    MaxQuota ", 13) ||
+        if (!std::fgets(line, sizeof line, in) || std::strncmp(line, "    MaxQuota ", 13) != 0 ||
             std::sscanf(line + 13, "%lu K", &quota) < 1)
             continue;
         (void)std::fprintf(out, "%-32s %9lu %9lu %s %s %s\n", name, quota, size, type, word1,
