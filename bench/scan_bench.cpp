@@ -4,11 +4,10 @@
 // generated listing.
 //
 // Every line is kept with `scan_padding` readable bytes behind it, as the
-// scanner's contract asks. Each scanner benchmark first checks that the
-// scanner and sscanf convert every line it uses to the same fields, so a
-// scanner that disagrees with the library stops the benchmark with an error
-// instead of being timed. The filter benchmark checks that the filter read
-// the whole listing and wrote a report.
+// scanner's contract asks, and as a terminated copy for sscanf. Each scanner benchmark first checks
+// that the scanner and sscanf convert every line it uses to the same fields, so a scanner that
+// disagrees with the library stops the benchmark with an error instead of being timed. The filter
+// benchmark checks that the filter read the whole listing and wrote a report.
 //
 // Each scan benchmark runs on one line (`lines:1`, the typical line) and on
 // a rotation of eight lines of different shapes (`lines:8`), so that branch
@@ -27,6 +26,7 @@
 
 #include "filter.h"
 #include "scan.h"
+#include "test_support.h"
 
 #ifndef GEN_LISTING_PATH
 #define GEN_LISTING_PATH "gen_listing"
@@ -34,23 +34,9 @@
 
 namespace {
 
-// A line for both scanners: `padded` holds the text followed by
-// `scan_padding` bytes for src/scan.h, `plain` the text alone (terminated by
-// the string's own NUL) for sscanf.
-struct Line {
-    std::string padded;
-    std::string plain;
-
-    explicit Line(std::string_view text) : padded(text), plain(text)
-    {
-        padded.append(scan_padding / 2, '7').append(scan_padding / 2, 'K');
-    }
-    std::string_view view() const { return {padded.data(), plain.size()}; }
-};
-
-std::vector<Line> make_lines(std::initializer_list<std::string_view> texts, std::size_t count)
+std::vector<Padded> make_lines(std::initializer_list<std::string_view> texts, std::size_t count)
 {
-    std::vector<Line> lines;
+    std::vector<Padded> lines;
     for (std::string_view text : texts) {
         if (lines.size() == count)
             break;
@@ -64,7 +50,7 @@ std::vector<Line> make_lines(std::initializer_list<std::string_view> texts, std:
 
 // Header lines as a listing has them: name in 34 columns, volume number,
 // type, size right-aligned in 10, "K", status. The first is the typical one.
-std::vector<Line> header_lines(std::size_t count)
+std::vector<Padded> header_lines(std::size_t count)
 {
     return make_lines(
         {
@@ -80,7 +66,7 @@ std::vector<Line> header_lines(std::size_t count)
         count);
 }
 
-std::vector<Line> detail_lines(std::size_t count)
+std::vector<Padded> detail_lines(std::size_t count)
 {
     return make_lines(
         {
@@ -97,7 +83,7 @@ std::vector<Line> detail_lines(std::size_t count)
 }
 
 // The text after the 13-byte "    MaxQuota " prefix.
-std::vector<Line> quota_texts(std::size_t count)
+std::vector<Padded> quota_texts(std::size_t count)
 {
     return make_lines(
         {
@@ -113,9 +99,9 @@ std::vector<Line> quota_texts(std::size_t count)
         count);
 }
 
-std::string mismatch(const char* what, const Line& line)
+std::string mismatch(const char* what, const Padded& line)
 {
-    std::string text = line.plain;
+    std::string text = line.text;
     if (!text.empty() && text.back() == '\n')
         text.pop_back();
     return std::string(what) + " differs from sscanf on \"" + text + "\"";
@@ -123,14 +109,14 @@ std::string mismatch(const char* what, const Line& line)
 
 // Empty when src/scan.h and sscanf convert the same fields to the same
 // values on every line; otherwise which line differs.
-std::string check_headers(const std::vector<Line>& lines)
+std::string check_headers(const std::vector<Padded>& lines)
 {
-    for (const Line& line : lines) {
+    for (const Padded& line : lines) {
         VolumeRecord record;
         int ours = scan_header(line.view(), record);
         char name[63], type[9], status[19];
         unsigned long number = 0, size = 0;
-        int theirs = std::sscanf(line.plain.c_str(), "%62s%lu%8s%lu K %18s", name, &number, type,
+        int theirs = std::sscanf(line.text.c_str(), "%62s%lu%8s%lu K %18s", name, &number, type,
                                  &size, status);
         if (theirs == EOF)
             theirs = 0;
@@ -142,13 +128,13 @@ std::string check_headers(const std::vector<Line>& lines)
     return {};
 }
 
-std::string check_details(const std::vector<Line>& lines)
+std::string check_details(const std::vector<Padded>& lines)
 {
-    for (const Line& line : lines) {
+    for (const Padded& line : lines) {
         VolumeRecord record;
         int ours = scan_first_detail(line.view(), record);
         char word1[127], word2[15];
-        int theirs = std::sscanf(line.plain.c_str(), "%126s%14s", word1, word2);
+        int theirs = std::sscanf(line.text.c_str(), "%126s%14s", word1, word2);
         if (theirs == EOF)
             theirs = 0;
         if (ours != theirs || ours != 2 || record.detail_word_1.view() != word1 ||
@@ -158,13 +144,13 @@ std::string check_details(const std::vector<Line>& lines)
     return {};
 }
 
-std::string check_quotas(const std::vector<Line>& lines)
+std::string check_quotas(const std::vector<Padded>& lines)
 {
-    for (const Line& line : lines) {
+    for (const Padded& line : lines) {
         VolumeRecord record;
         int ours = scan_quota(line.view(), record);
         unsigned long quota = 0;
-        int theirs = std::sscanf(line.plain.c_str(), "%lu K", &quota);
+        int theirs = std::sscanf(line.text.c_str(), "%lu K", &quota);
         if (theirs == EOF)
             theirs = 0;
         if (ours != theirs || ours != 1 || record.max_quota_k != quota)
@@ -181,8 +167,8 @@ void set_rates(benchmark::State& state, std::size_t bytes)
 
 // Times `scan` on the lines in turn, after `check` has found it agrees with
 // sscanf on every one of them.
-template <class Lines, class Check, class Scan>
-void time_scanner(benchmark::State& state, const Lines& lines, Check check, Scan scan)
+template <class Paddeds, class Check, class Scan>
+void time_scanner(benchmark::State& state, const Paddeds& lines, Check check, Scan scan)
 {
     if (std::string error = check(lines); !error.empty()) {
         state.SkipWithError(error.c_str());
@@ -203,13 +189,13 @@ void time_scanner(benchmark::State& state, const Lines& lines, Check check, Scan
 }
 
 // Times `scan_with_sscanf` on the terminated copies of the lines in turn.
-template <class Lines, class Scan>
-void time_sscanf(benchmark::State& state, const Lines& lines, Scan scan_with_sscanf)
+template <class Paddeds, class Scan>
+void time_sscanf(benchmark::State& state, const Paddeds& lines, Scan scan_with_sscanf)
 {
     const std::size_t mask = lines.size() - 1;
     std::size_t i = 0, bytes = 0;
     for (auto _ : state) {
-        const std::string& text = lines[i].plain;
+        const std::string& text = lines[i].text;
         int converted = scan_with_sscanf(text.c_str());
         benchmark::DoNotOptimize(converted);
         bytes += text.size();
@@ -302,19 +288,6 @@ const std::string& generated_listing()
     }();
     return listing;
 }
-
-struct MemorySource {
-    std::string_view rest;
-
-    static long read(void* context, char* buffer, std::size_t size)
-    {
-        auto* self = static_cast<MemorySource*>(context);
-        std::size_t n = size < self->rest.size() ? size : self->rest.size();
-        std::memcpy(buffer, self->rest.data(), n);
-        self->rest.remove_prefix(n);
-        return static_cast<long>(n);
-    }
-};
 
 // Discards the report but counts its bytes and looks at them, so that the
 // report's writing cannot be left out.

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fuzz_support.h"
 #include "line_reader.h"
+#include "test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 # that caused it is saved as build-fuzz/crash-<target>-*, the output in
 # build-fuzz/<target>.log.
 #
-#   fuzz/run.sh [SECONDS] [TARGET...]      targets: filter scan line_reader
+#   fuzz/run.sh [SECONDS] [TARGET...]      targets: listing scan line_reader
 #
 # FUZZ_CORPUS_DIR=DIR keeps the grown corpora in DIR/<target> between runs.
 set -euo pipefail
@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(filter scan line_reader)
+[ ${#targets[@]} -gt 0 ] || targets=(listing scan line_reader)
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 
 cmake --preset fuzz -B "$build" >/dev/null

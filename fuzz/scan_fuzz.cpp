@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz_support.h"
 #include "scan.h"
+#include "test_support.h"
 
 namespace {
 

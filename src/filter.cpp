@@ -14,6 +14,10 @@ bool write_descriptor(void* context, const char* data, std::size_t size)
     int fd = *static_cast<int*>(context);
     while (size > 0) {
         ssize_t n = ::write(fd, data, size);
+        // Nothing written for a non-empty buffer is no progress: retrying
+        // would spin for ever on a device that keeps answering 0.
+        if (n == 0)
+            return false;
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 // A descriptor left non-blocking by whoever opened it: wait.

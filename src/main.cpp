@@ -69,14 +69,37 @@ bool bind_descriptor(int fd, int target)
     return bound;
 }
 
-// The same existing regular file, under whatever name: opening it for
-// writing would truncate the listing before a line of it is read.
-bool is_input_file(int input, const char* output_name)
+// Whether `file` is the regular file open as the listing on descriptor 0,
+// under whatever name: writing to it would destroy the listing.
+bool is_input_file(const struct stat& file)
 {
     struct stat in;
+    return S_ISREG(file.st_mode) && ::fstat(0, &in) == 0 && in.st_dev == file.st_dev &&
+           in.st_ino == file.st_ino;
+}
+
+// Opens the report's file on descriptor 1, or ends the process. The file is
+// compared with the input through the open descriptor and only then
+// truncated: checking the name before an open with O_TRUNC leaves a moment
+// in which the name can become a link to the input, which the open would
+// then empty.
+void open_output(const char* name)
+{
     struct stat out;
-    return ::stat(output_name, &out) == 0 && S_ISREG(out.st_mode) && ::fstat(input, &in) == 0 &&
-           in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+    int fd = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // The input under a name it cannot be written by is still the input.
+        if (::stat(name, &out) == 0 && is_input_file(out))
+            fail("Output file %s is the input file\n", name);
+        fail("Unable to open output file %s\n", name);
+    }
+    if (::fstat(fd, &out) != 0)
+        fail("Unable to open output file %s\n", name);
+    if (is_input_file(out))
+        fail("Output file %s is the input file\n", name);
+    // Devices, pipes and terminals have nothing to truncate.
+    if ((S_ISREG(out.st_mode) && ::ftruncate(fd, 0) != 0) || !bind_descriptor(fd, 1))
+        fail("Unable to open output file %s\n", name);
 }
 
 // Closes the report's descriptor. A descriptor that was never open fails
@@ -112,13 +135,8 @@ int main(int argc, char** argv)
         if (fd < 0 || !bind_descriptor(fd, 0))
             fail("Unable to open input file %s\n", input_name);
     }
-    if (output_name != nullptr) {
-        if (is_input_file(0, output_name))
-            fail("Output file %s is the input file\n", output_name);
-        int fd = ::open(output_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0 || !bind_descriptor(fd, 1))
-            fail("Unable to open output file %s\n", output_name);
-    }
+    if (output_name != nullptr)
+        open_output(output_name);
 
     FilterStatus status = run_filter();
     bool written = status != FilterStatus::write_error && close_output();

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -28,7 +29,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "visible.h"
+#include "test_support.h"
 
 namespace {
 
@@ -168,6 +169,7 @@ struct Launch {
     Output out = captured;
     bool ignore_sigpipe = false;
     mode_t umask = 022;
+    std::vector<std::string> env = {}; // ahead of the test's own environment
 };
 
 struct Outcome {
@@ -288,6 +290,12 @@ Child spawn(const Launch& launch, const fs::path& dir)
     for (const std::string& arg : launch.argv)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : launch.env)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        envp.push_back(*entry);
+    envp.push_back(nullptr);
     std::string workdir = dir.string();
 
     if (prepare_streams(launch, dir, child, source))
@@ -316,7 +324,7 @@ Child spawn(const Launch& launch, const fs::path& dir)
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::execve(VOLREPORT_BINARY, argv.data(), environ);
+        ::execve(VOLREPORT_BINARY, argv.data(), envp.data());
         ::_exit(127);
     }
     for (int& fd : source)
@@ -640,6 +648,23 @@ const std::vector<ArgRow> command_lines = [] {
 
 INSTANTIATE_TEST_SUITE_P(CommandLine, Arguments, ::testing::ValuesIn(command_lines),
                          row_name<ArgRow>);
+
+// The output name is made a link to the input between the program's start
+// and its open of the output: the file it opened is what gets compared.
+TEST_F(Sandbox, output_swapped_for_a_link_to_the_input_is_refused)
+{
+    make({file("in", file_listing), file("out", "old report\n")});
+    Launch launch;
+    launch.argv = {"volreport", "in", "out"};
+    const char* asan_options = std::getenv("ASAN_OPTIONS");
+    // The address sanitizer's run-time must come first unless told otherwise.
+    launch.env = {"LD_PRELOAD=" VOLREPORT_SWAP_SHIM, "VOLREPORT_SWAP_NAME=out",
+                  "VOLREPORT_SWAP_TARGET=in",
+                  std::string("ASAN_OPTIONS=") + (asan_options ? asan_options : "") +
+                      ":verify_asan_link_order=0"};
+    expect_outcome(run(launch), "", "Output file out is the input file\n", failed);
+    expect_files({holds("in", file_listing)});
+}
 
 // ------------------------------------------------------------ the letters
 

@@ -60,9 +60,9 @@ std::vector<std::string> reader_lines(const std::string& text, std::size_t block
                                       const simd::Kernel& kernel)
 {
     std::vector<char> storage(reader_storage_size(block));
-    StringSource source{text};
+    MemorySource source{text};
     LineReader reader;
-    init_line_reader(reader, {&source, StringSource::read}, storage.data(), block);
+    init_line_reader(reader, source.source(), storage.data(), block);
     reader.kernel = &kernel;
     std::vector<std::string> lines;
     std::string_view line;

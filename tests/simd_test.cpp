@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "simd.h"
-#include "visible.h"
+#include "test_support.h"
 
 namespace {
 

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: MIT
+// Helpers shared by the tests, fuzzers and benchmarks: the filter driven
+// from memory, lines as the scanners want them, readable failure messages.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "filter.h"
+
+// A byte source over memory that may hand out fewer bytes than asked, the
+// way a pipe does: `cap_seed` 0 gives full reads, any other value a
+// repeatable sequence of short ones. With `fail_at_end` the read that would
+// find the end fails instead.
+struct MemorySource {
+    std::string_view rest;
+    unsigned cap_seed = 0;
+    bool fail_at_end = false;
+
+    static long read(void* context, char* buffer, std::size_t size);
+    ByteSource source() { return {this, read}; }
+};
+
+// A sink that appends to the std::string `context` points at.
+bool append_to_string(void* context, const char* data, std::size_t size);
+
+// A sink that refuses everything.
+bool refuse_bytes(void* context, const char* data, std::size_t size);
+
+// Text followed by the readable bytes the scanners may load past its end.
+// They look like more of a field, so a scanner that used them would be seen.
+// `text` keeps a terminated copy for the C library.
+struct Padded {
+    std::string text;
+    std::string storage;
+
+    explicit Padded(std::string_view line);
+    std::string_view view() const { return {storage.data(), text.size()}; }
+    operator std::string_view() const { return view(); }
+};
+
+// Shows invisible bytes, so that a failing comparison says which byte differs.
+std::string visible(std::string_view bytes);
+
+// Runs the whole filter in-process and returns the report, with a marker
+// appended when the filter reported a failure.
+std::string filter_string(std::string_view listing, const VolumeSelection& choice = {},
+                          std::size_t block_size = default_block_size);
+
+// Stops the process with a message, for checks outside a test framework; a
+// fuzzer then saves the input that did it.
+[[noreturn]] void check_failed(const char* what, std::string_view detail = {});
+
+inline void require(bool condition, const char* what, std::string_view detail = {})
+{
+    if (!condition)
+        check_failed(what, detail);
+}

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+// Preloaded into the program by the command-line tests to widen a race that
+// is otherwise a matter of luck: just before the program opens the file
+// named by VOLREPORT_SWAP_NAME for writing, that name is replaced by a
+// symbolic link to VOLREPORT_SWAP_TARGET, as another process renaming a
+// link into the output directory at that moment would do.
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using OpenFunction = int (*)(const char*, int, ...);
+
+void swap_in_link(const char* path, int flags)
+{
+    const char* name = std::getenv("VOLREPORT_SWAP_NAME");
+    const char* target = std::getenv("VOLREPORT_SWAP_TARGET");
+    if (name == nullptr || target == nullptr || (flags & O_ACCMODE) == O_RDONLY ||
+        std::strcmp(path, name) != 0)
+        return;
+    std::string temporary = std::string(name) + ".swap";
+    if (::symlink(target, temporary.c_str()) != 0 || std::rename(temporary.c_str(), name) != 0)
+        std::abort();
+}
+
+int open_after_swap(const char* symbol, const char* path, int flags, mode_t mode)
+{
+    swap_in_link(path, flags);
+    auto real = reinterpret_cast<OpenFunction>(::dlsym(RTLD_NEXT, symbol));
+    return real(path, flags, mode);
+}
+
+mode_t mode_of(int flags, va_list args)
+{
+    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
+}
+
+} // namespace
+
+extern "C" int open(const char* path, int flags, ...)
+{
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = mode_of(flags, args);
+    va_end(args);
+    return open_after_swap("open", path, flags, mode);
+}
+
+extern "C" int open64(const char* path, int flags, ...)
+{
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = mode_of(flags, args);
+    va_end(args);
+    return open_after_swap("open64", path, flags, mode);
+}
