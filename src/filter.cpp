@@ -216,7 +216,9 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelect
             continue;
         if (starts_with(line, "Total number of") || starts_with(line, "Total volumes on"))
             continue;
-        if (scan_header(line, record) != 5)
+        simd::Mask128 spaces;
+        if ((line_spaces(in, line, spaces) ? scan_header_masked(line, spaces, record)
+                                           : scan_header(line, record)) != 5)
             continue;
         if (!is_selected(choice, record.type.view(), record.status.view()))
             continue;
@@ -226,7 +228,9 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelect
         // again.
         if ((next = next_line(in, out, line)) != Next::line)
             break;
-        if (!starts_with(line, detail_indent) || scan_first_detail(line, record) < 2)
+        if (!starts_with(line, detail_indent) ||
+            (line_spaces(in, line, spaces) ? scan_first_detail_masked(line, spaces, record)
+                                           : scan_first_detail(line, record)) < 2)
             continue;
 
         if ((next = next_line(in, out, line)) != Next::line)

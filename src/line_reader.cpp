@@ -41,7 +41,7 @@ void init_line_reader(LineReader& reader, ByteSource source, char* storage, std:
     reader.end = reader.data;
     reader.final_blocks = 0;
     reader.at_end = false;
-    reader.may_hold_nul = false;
+    reader.may_hold_control = false;
     reader.kernel = &simd::best_kernel();
 }
 
@@ -167,7 +167,7 @@ bool refill(LineReader& reader)
         reader.begin = reader.data;
         reader.end = reader.data + kept;
         reader.final_blocks = 0;
-        reader.may_hold_nul = false;
+        reader.may_hold_control = false;
     }
     long n = reader.source.read(reader.source.context, reader.data + kept, reader.block_size);
     if (n < 0)
@@ -182,8 +182,8 @@ bool refill(LineReader& reader)
     std::size_t blocks = (size + 63) / 64;
     std::size_t first = reader.final_blocks;
     if (blocks > first)
-        reader.may_hold_nul |= reader.kernel->classify_lines(reader.data + 64 * first,
-                                                             blocks - first, reader.masks + first);
+        reader.may_hold_control |= reader.kernel->classify_lines(
+            reader.data + 64 * first, blocks - first, reader.masks + first);
     // The bit after each newline is a line start; the last byte of the
     // block before carries into the first of the next.
     std::uint64_t carry = first == 0 ? 0 : reader.masks[first - 1].newlines >> 63;

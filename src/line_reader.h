@@ -66,7 +66,8 @@ struct LineReader {
     const char* end;
     std::size_t final_blocks;   // leading blocks of data whose masks no read changes
     bool at_end;                // the source has reported its end; no more reads
-    bool may_hold_nul;          // some buffered byte is NUL
+    bool may_hold_control;      // some buffered byte is below 14 but not a newline: a NUL,
+                                // or white space that the masks do not show
     const simd::Kernel* kernel; // classifies the blocks; the best one unless a test swaps it
 };
 
@@ -110,14 +111,39 @@ inline bool take_line(LineReader& reader, std::string_view& line, std::string_vi
         return false;
     line = std::string_view(reader.begin, length);
     text = line;
-    // NUL bytes are rare enough that a block records only whether it has any.
-    if (reader.may_hold_nul) {
+    // NUL bytes are rare enough that a read records only whether it may
+    // hold any.
+    if (reader.may_hold_control) {
         if (const void* nul = std::memchr(reader.begin, '\0', length))
             text = std::string_view(
                 reader.begin,
                 static_cast<std::size_t>(static_cast<const char*>(nul) - reader.begin));
     }
     reader.begin += length;
+    return true;
+}
+
+// The white space of `text`, a line just taken, from the masks of its
+// blocks: one shift of two words instead of classifying it again. False
+// when the line is longer than 127 bytes or the buffered data may hold
+// white space that the masks do not show.
+inline bool line_spaces(const LineReader& reader, std::string_view text, simd::Mask128& out)
+{
+    if (reader.may_hold_control || text.size() > 127)
+        return false;
+    auto from = static_cast<std::size_t>(text.data() - reader.data);
+    std::size_t block = from / 64;
+    std::size_t shift = from % 64;
+    auto spaces = [&](std::size_t i) { return reader.masks[i].newlines | reader.masks[i].blanks; };
+    // Blocks past the line may not be classified; their bits are not used.
+    std::uint64_t first = spaces(block);
+    std::uint64_t second = shift + text.size() > 64 ? spaces(block + 1) : 0;
+    std::uint64_t third = shift + text.size() > 128 ? spaces(block + 2) : 0;
+    if (shift == 0)
+        out = {first, second};
+    else
+        out = {(first >> shift) | (second << (64 - shift)),
+               (second >> shift) | (third << (64 - shift))};
     return true;
 }
 
