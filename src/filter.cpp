@@ -95,9 +95,26 @@ std::uint64_t eight_digits(std::uint64_t value)
 }
 
 // Writes `value`, at least 10^8, in decimal: nine digits or more, so no
-// padding. Kept out of line so that the common case inlines.
+// padding. Below 10^16, as sizes in K are, two blocks of eight digits.
+// Kept out of line so that the common case inlines.
 [[gnu::noinline]] char* put_long_number(char* p, std::uint64_t value)
 {
+    if (value < 10000000000000000) {
+        // The high block is not zero; its leading zeros are shifted out
+        // and the next block's store covers the bytes left behind.
+        std::uint64_t high = eight_digits(value / 100000000);
+        auto zeros = static_cast<unsigned>(std::countr_zero(high)) / 8;
+        std::uint64_t text = (high + 0x3030303030303030) >> (8 * zeros);
+        std::uint64_t low = eight_digits(value % 100000000) + 0x3030303030303030;
+        if constexpr (std::endian::native == std::endian::big) {
+            text = __builtin_bswap64(text);
+            low = __builtin_bswap64(low);
+        }
+        std::memcpy(p, &text, 8);
+        p += 8 - zeros;
+        std::memcpy(p, &low, 8);
+        return p + 8;
+    }
     char digits[20];
     char* first = digits + 20;
     while (value >= 100) {
