@@ -149,15 +149,14 @@ inline bool line_spaces(const LineReader& reader, std::string_view text, simd::M
     std::size_t block = from / 64;
     std::size_t shift = from % 64;
     auto spaces = [&](std::size_t i) { return reader.masks[i].newlines | reader.masks[i].blanks; };
-    // Blocks past the line may not be classified; their bits are not used.
+    // Bits of blocks past the line are not used, so the next block's may
+    // be stale; it is in the storage, as in `take_line`. Two shifts stand
+    // for one by 64 - shift, which is 0 and not undefined when shift is 0.
     std::uint64_t first = spaces(block);
-    std::uint64_t second = shift + text.size() > 64 ? spaces(block + 1) : 0;
+    std::uint64_t second = spaces(block + 1);
     std::uint64_t third = shift + text.size() > 128 ? spaces(block + 2) : 0;
-    if (shift == 0)
-        out = {first, second};
-    else
-        out = {(first >> shift) | (second << (64 - shift)),
-               (second >> shift) | (third << (64 - shift))};
+    out = {(first >> shift) | ((second << 1) << (63 - shift)),
+           (second >> shift) | ((third << 1) << (63 - shift))};
     return true;
 }
 
