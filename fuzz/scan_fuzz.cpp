@@ -82,6 +82,44 @@ void check_quota(std::string_view exact, const char* line)
 }
 // NOLINTEND(cert-err34-c)
 
+template <std::size_t N>
+bool same_word(const Word<N>& a, const Word<N>& b)
+{
+    return a.view() == b.view();
+}
+
+// Given the line's white space, the scans give the same fields as when they
+// find it themselves.
+void check_masked(std::string_view exact)
+{
+    if (exact.size() > 127)
+        return;
+    simd::Mask128 spaces{0, 0};
+    for (std::size_t i = 0; i < exact.size(); ++i) {
+        if (is_space(exact[i]))
+            (i < 64 ? spaces.low : spaces.high) |= std::uint64_t{1} << (i % 64);
+    }
+    // Bits past the line must not count.
+    constexpr std::uint64_t noise = 0xaaaaaaaaaaaaaaaa;
+    std::size_t size = exact.size();
+    spaces.low |= noise & (size >= 64 ? 0 : ~std::uint64_t{0} << size);
+    spaces.high |= noise & (size <= 64 ? ~std::uint64_t{0} : ~std::uint64_t{0} << (size - 64));
+    VolumeRecord plain;
+    VolumeRecord masked;
+    int fields = scan_header(exact, plain);
+    require(scan_header_masked(exact, spaces, masked) == fields, "masked header: count", exact);
+    require(same_word(plain.name, masked.name) && plain.volume_number == masked.volume_number &&
+                same_word(plain.type, masked.type) && plain.size_k == masked.size_k &&
+                same_word(plain.status, masked.status),
+            "masked header: fields", exact);
+    fields = scan_first_detail(exact, plain);
+    require(scan_first_detail_masked(exact, spaces, masked) == fields, "masked detail: count",
+            exact);
+    require(same_word(plain.detail_word_1, masked.detail_word_1) &&
+                same_word(plain.detail_word_2, masked.detail_word_2),
+            "masked detail: words", exact);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -97,5 +135,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_header(view, line.c_str());
     check_first_detail(view, line.c_str());
     check_quota(view, line.c_str());
+    check_masked(view);
     return 0;
 }

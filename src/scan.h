@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "simd.h"
+
 constexpr std::size_t scan_padding = 64;
 
 // A text field with room for N bytes and a terminator, and for the scanner
@@ -66,6 +68,11 @@ int scan_header(std::string_view line, VolumeRecord& record);
 
 // Scans a first detail line; returns the number of words converted (0 to 2).
 int scan_first_detail(std::string_view line, VolumeRecord& record);
+
+// The same two scans for a caller that knows the white space of the line,
+// at most 127 bytes long: `spaces` marks it, bits past the line ignored.
+int scan_header_masked(std::string_view line, simd::Mask128 spaces, VolumeRecord& record);
+int scan_first_detail_masked(std::string_view line, simd::Mask128 spaces, VolumeRecord& record);
 
 // Scans the text after "    MaxQuota "; returns 1 when the quota converted.
 int scan_quota(std::string_view text, VolumeRecord& record);

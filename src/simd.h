@@ -28,10 +28,17 @@ struct WordMasks {
     std::uint64_t digits;
 };
 
+// A mask of up to 128 bytes, bit i for byte i.
+struct Mask128 {
+    std::uint64_t low;
+    std::uint64_t high;
+};
+
 struct Kernel {
     const char* name;
     // Classifies the `blocks` 64-byte blocks at `p` into `out[0, blocks)`
-    // and tells whether any of their bytes is NUL.
+    // and tells whether any of their bytes is below 14 but not a newline:
+    // a NUL, or white space that the masks do not show.
     bool (*classify_lines)(const char* p, std::size_t blocks, LineMasks* out);
     // Classifies the `blocks` 64-byte blocks at `p` into `out[0, blocks)`.
     void (*classify_words)(const char* p, std::size_t blocks, WordMasks* out);

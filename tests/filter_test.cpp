@@ -89,6 +89,12 @@ const std::vector<FilterRow> rows = {
     {"numbers wider than 32 bits are written whole",
      "vol.a 536 RW 4294967296 K On-line\n" + detail_1 + detail_2 + "    MaxQuota 123456789012 K\n",
      "vol.a" + std::string(28, ' ') + "123456789012 4294967296 RW alpha beta\n"},
+    {"numbers from nine to seventeen digits keep every zero",
+     "vol.a 536 RW 9999999999999999 K On-line\n" + detail_1 + detail_2 +
+         "    MaxQuota 100000000 K\n" + "vol.b 536 RW 10000000000000000 K On-line\n" + detail_1 +
+         detail_2 + "    MaxQuota 1000000000000000 K\n",
+     "vol.a" + std::string(28, ' ') + "100000000 9999999999999999 RW alpha beta\n" + "vol.b" +
+         std::string(28, ' ') + "1000000000000000 10000000000000000 RW alpha beta\n"},
     {"a sign apart from its digits fails the field",
      "vol.a 536 RW - 100 K On-line\n" + detail_1 + detail_2 + detail_3, ""},
     {"carriage-return line ends read like newlines",

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -110,6 +111,49 @@ TEST(LineReader, skipping_passes_over_exactly_the_whole_indented_and_empty_lines
                  {std::size_t{1}, std::size_t{64}, std::size_t{1024}, default_block_size}) {
                 ASSERT_EQ(without_indented(reader_lines(text, block, true, *kernel)), expected)
                     << visible(text) << " block " << block << " kernel " << kernel->name;
+            }
+        }
+    }
+}
+
+TEST(LineReader, line_spaces_mark_the_white_space_of_every_short_line)
+{
+    std::mt19937_64 rng(13);
+    for (int i = 0; i < 300; ++i) {
+        std::string text = random_listing(rng);
+        bool plain = std::ranges::none_of(
+            text, [](char c) { return static_cast<unsigned char>(c) < 14 && c != '\n'; });
+        for (std::size_t block : {std::size_t{1}, std::size_t{64}, default_block_size}) {
+            std::vector<char> storage(reader_storage_size(block));
+            StringSource source{text};
+            LineReader reader;
+            init_line_reader(reader, {&source, StringSource::read}, storage.data(), block);
+            std::string_view line;
+            for (;;) {
+                if (!take_line(reader, line)) {
+                    if (reader.at_end || !refill(reader))
+                        break;
+                    continue;
+                }
+                simd::Mask128 spaces{};
+                bool known = line_spaces(reader, line, spaces);
+                // Only a byte the masks do not show may keep the answer back.
+                if (plain && line.size() <= 127) {
+                    ASSERT_TRUE(known) << visible(line) << " block " << block;
+                }
+                if (!known)
+                    continue;
+                std::uint64_t expected[2] = {};
+                std::uint64_t got[2] = {spaces.low, spaces.high};
+                for (std::size_t at = 0; at < 128; ++at) {
+                    std::uint64_t bit = std::uint64_t{1} << (at % 64);
+                    if (at < line.size() && (line[at] == ' ' || line[at] == '\n'))
+                        expected[at / 64] |= bit;
+                    else if (at >= line.size())
+                        got[at / 64] &= ~bit;
+                }
+                ASSERT_EQ(got[0], expected[0]) << visible(line) << " block " << block;
+                ASSERT_EQ(got[1], expected[1]) << visible(line) << " block " << block;
             }
         }
     }
