@@ -120,6 +120,9 @@ set(volreport_package_doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PROJECT_NAME})
 install(FILES ${volreport_doc_dir}/copyright ${volreport_doc_dir}/changelog.gz
         DESTINATION ${volreport_package_doc_dir}
         COMPONENT volreport_deb_doc EXCLUDE_FROM_ALL)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${PROJECT_NAME}
+        COMPONENT volreport_deb_doc EXCLUDE_FROM_ALL)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/${PROJECT_NAME}
         COMPONENT volreport_rpm_doc EXCLUDE_FROM_ALL)

@@ -125,9 +125,9 @@ TEST(LineReader, line_spaces_mark_the_white_space_of_every_short_line)
             text, [](char c) { return static_cast<unsigned char>(c) < 14 && c != '\n'; });
         for (std::size_t block : {std::size_t{1}, std::size_t{64}, default_block_size}) {
             std::vector<char> storage(reader_storage_size(block));
-            StringSource source{text};
+            MemorySource source{text};
             LineReader reader;
-            init_line_reader(reader, {&source, StringSource::read}, storage.data(), block);
+            init_line_reader(reader, source.source(), storage.data(), block);
             std::string_view line;
             for (;;) {
                 if (!take_line(reader, line)) {
