@@ -5,27 +5,20 @@
 // as the byte ranges each call consumed. With the low bit of the third byte
 // set, the fast pass over indented lines runs before every line, and what it
 // passes over must be whole lines that begin with a space or are empty.
-// The second byte picks the kernel that classifies the blocks.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <span>
 #include <string_view>
-#include <vector>
 
 #include "line_reader.h"
 #include "test_support.h"
 
 namespace {
 
-// Block sizes around the line limit and the default; the first input byte
-// picks one, or with its top bit set, together with the second byte, any
-// size up to 32768.
-constexpr std::size_t block_sizes[] = {
-    1, 2, 3, 7, 64, 1022, 1023, 1024, 1025, 2046, 2047, 2048, default_block_size};
-
+// The first input byte picks a block size from the table, or with its top
+// bit set, together with the second byte, any size up to 32768.
 std::size_t block_size_from(const std::uint8_t* data)
 {
     if ((data[0] & 0x80U) != 0)
@@ -42,16 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t block_size = block_size_from(data);
     std::string_view bytes(reinterpret_cast<const char*>(data) + 3, size - 3);
 
-    // Exactly the room the reader asks for, so that any write or read past
-    // it is caught.
-    std::vector<char> storage(reader_storage_size(block_size));
     MemorySource in{bytes, static_cast<unsigned>(data[2] >> 1U)};
     bool skip_indented = (data[2] & 1U) != 0;
-    LineReader reader;
-    init_line_reader(reader, in.source(), storage.data(), block_size);
-    // Every kernel the processor runs, the second byte choosing.
-    std::span<const simd::Kernel* const> kernels = simd::available_kernels();
-    reader.kernel = kernels[data[1] % kernels.size()];
+    static LineReader reader;
+    open_line_reader(reader, in.source(), block_size);
 
     FILE* plain =
         bytes.empty() ? nullptr : fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r");
@@ -90,9 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             require(refill(reader), "a memory source never fails");
             continue;
         }
-        require(line.data() >= storage.data() &&
-                    line.data() + line.size() <= storage.data() + storage.size(),
-                "a line lies in the reader's storage");
+        require(line.data() >= reader.data &&
+                    line.data() + line.size() + scan_padding <= reader.data + LineReader::data_size,
+                "a line and its padding lie in the reader's storage");
         require(plain != nullptr && std::fgets(buffer, sizeof buffer, plain) != nullptr,
                 "fgets has a line too", line);
         long after = std::ftell(plain);

@@ -4,8 +4,8 @@
 // A line is what one read of a 1024-byte line buffer takes: at most 1023
 // bytes, ending after the first newline. A longer physical line comes out in
 // several pieces, and a last line without a newline is a line like any
-// other. Bytes are not interpreted, so a piece may hold NUL bytes; callers
-// cut the line at the first NUL where it matters.
+// other. Bytes are not interpreted, so a line may hold NUL bytes; its text,
+// as a terminated string would hold it, ends at the first.
 #pragma once
 
 #include <bit>
@@ -32,80 +32,58 @@ constexpr std::size_t max_line_bytes = 1023;
 // Input block size: large enough that the read per block costs nothing
 // next to scanning it, small enough to stay in the L2 cache.
 constexpr std::size_t default_block_size = std::size_t{128} * 1024;
+constexpr std::size_t max_block_size = std::size_t{256} * 1024;
 
-// Bytes of storage past the buffered data that a scan may load; they are
-// never used.
-constexpr std::size_t scan_slack = 64;
-
-// The buffered data: a partial line of at most `max_line_bytes - 1` bytes
-// and one block behind it, with `scan_slack` bytes after them, in whole
-// 64-byte blocks.
-constexpr std::size_t reader_data_size(std::size_t block_size)
-{
-    return (block_size + max_line_bytes + scan_slack + 63) / 64 * 64;
-}
-
-// Storage a reader with this block size needs: the data, the masks of its
-// 64-byte blocks, and room to align both.
-constexpr std::size_t reader_storage_size(std::size_t block_size)
-{
-    return 64 + reader_data_size(block_size) +
-           reader_data_size(block_size) / 64 * (sizeof(simd::LineMasks) + sizeof(std::uint64_t));
-}
+// Bytes past a line that the scanners may load and ignore; the reader's
+// storage always has them.
+constexpr std::size_t scan_padding = 64;
 
 // Each block of buffered data is classified once, when it is read; taking
 // lines and passing over indented ones then only walk the masks.
 struct LineReader {
+    // The buffered data is a partial line kept from the last read, shorter
+    // than a line, and one block read behind it, then the padding for the
+    // scans, in whole 64-byte blocks. A line start is always more than a
+    // block before the end of the storage, so the masks of the block after
+    // it are there; the heads have one word more, for a sentinel.
+    static constexpr std::size_t data_size =
+        (max_line_bytes - 1 + max_block_size + scan_padding + 63) / 64 * 64;
+    static constexpr std::size_t blocks = data_size / 64;
+    static_assert((max_line_bytes - 2 + max_block_size) / 64 + 1 < blocks,
+                  "the masks of the block after any line start are in the storage");
+    static_assert(data_size >= max_line_bytes - 1 + max_block_size + scan_padding,
+                  "the padding after the data is in the storage");
+
+    alignas(64) char data[data_size];
+    simd::LineMasks masks[blocks]; // masks[i] describes data[64 * i, 64 * i + 64)
+    std::uint64_t heads[blocks + 1]; // bit j of heads[i]: a line starts at data[64 * i + j]
+                                     // after a newline, and is neither indented nor empty
+    simd::LineSpaces spaces;         // the white space of the last line asked for
+
     ByteSource source;
-    std::size_t block_size; // bytes asked of each read, at least 1
-    char* data;             // the buffered data, 64-byte aligned in the storage
-    simd::LineMasks* masks; // masks[i] describes data[64 * i, 64 * i + 64)
-    std::uint64_t* heads;   // bit j of heads[i]: a line starts at data[64 * i + j] after a
-                            // newline, and that byte is neither a space nor a newline
-    const char* begin;      // unread bytes are [begin, end)
+    std::size_t block_size;   // bytes asked of each read, 1 to `max_block_size`
+    const char* begin;        // unread bytes are [begin, end)
     const char* end;
-    std::size_t final_blocks;   // leading blocks of data whose masks no read changes
-    bool at_end;                // the source has reported its end; no more reads
-    bool may_hold_control;      // some buffered byte is below 14 but not a newline: a NUL,
-                                // or white space that the masks do not show
-    const simd::Kernel* kernel; // classifies the blocks; the best one unless a test swaps it
+    std::size_t final_blocks; // leading blocks of data whose masks no read changes
+    bool at_end;              // the source has reported its end; no more reads
+    bool may_hold_control;    // some buffered byte is below 14 but not a newline: a NUL,
+                              // or white space that the masks do not show
 };
 
-// Prepares `reader` over `storage`, which must hold
-// `reader_storage_size(block_size)` bytes.
-void init_line_reader(LineReader& reader, ByteSource source, char* storage, std::size_t block_size);
+// Prepares `reader` to read `source` in blocks of `block_size` bytes.
+void open_line_reader(LineReader& reader, ByteSource source,
+                      std::size_t block_size = default_block_size);
 
-// The position of the first newline in data[from, limit), or `limit`.
-inline std::size_t find_newline(const LineReader& reader, std::size_t from, std::size_t limit)
+// Takes the next line from the bytes already read. False when a whole line
+// is not buffered yet: then either `reader.at_end` holds and there are no
+// more lines, or `refill` must be called.
+bool take_line_slowly(LineReader& reader, std::string_view& line);
+[[gnu::always_inline]] inline bool take_line(LineReader& reader, std::string_view& line)
 {
-    if (from >= limit)
-        return limit;
-    std::size_t block = from / 64;
-    std::uint64_t bits = reader.masks[block].newlines & (~std::uint64_t{0} << (from % 64));
-    while (bits == 0) {
-        if (++block * 64 >= limit)
-            return limit;
-        bits = reader.masks[block].newlines;
-    }
-    std::size_t at = block * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-    return at < limit ? at : limit;
-}
-
-// Takes the next line from the bytes already read: `line` as read, and
-// `text`, the line up to its first NUL byte, which is all of it that counts
-// when a line is handled as a terminated string. False when a whole line is
-// not buffered yet: then either `reader.at_end` holds and there are no more
-// lines, or `refill` must be called.
-inline bool take_line(LineReader& reader, std::string_view& line, std::string_view& text)
-{
+    // Most lines end in the block they start in or the next: two mask
+    // loads, and a newline past the data (a block's masks may be older
+    // than its bytes) fails the size test.
     auto from = static_cast<std::size_t>(reader.begin - reader.data);
-    auto available = static_cast<std::size_t>(reader.end - reader.begin);
-    // Most lines end in their first block or the next: two mask loads, and
-    // a newline past the data (a block's masks may be older than its bytes)
-    // fails the size test. Both blocks are in the storage, as the data
-    // leaves room for more than a block past any line start. Callgrind:
-    // 920,000 fewer instructions for 20,000 volumes than the exact search
-    // alone.
     std::size_t block = from / 64;
     std::uint64_t bits = reader.masks[block].newlines >> (from % 64);
     std::uint64_t next = reader.masks[block + 1].newlines;
@@ -113,57 +91,47 @@ inline bool take_line(LineReader& reader, std::string_view& line, std::string_vi
                          : next != 0
                              ? 64 - from % 64 + 1 + static_cast<std::size_t>(std::countr_zero(next))
                              : ~std::size_t{0};
-    if (length > available) {
-        std::size_t window = available < max_line_bytes ? available : max_line_bytes;
-        std::size_t newline = find_newline(reader, from, from + window);
-        if (newline < from + window)
-            length = newline - from + 1;
-        else if (available >= max_line_bytes || (reader.at_end && available > 0))
-            length = window;
-        else
-            return false;
-    }
+    if (length > static_cast<std::size_t>(reader.end - reader.begin))
+        return take_line_slowly(reader, line);
     line = std::string_view(reader.begin, length);
-    text = line;
-    // NUL bytes are rare enough that a read records only whether it may
-    // hold any.
-    if (reader.may_hold_control) {
-        if (const void* nul = std::memchr(reader.begin, '\0', length))
-            text = std::string_view(
-                reader.begin,
-                static_cast<std::size_t>(static_cast<const char*>(nul) - reader.begin));
-    }
     reader.begin += length;
     return true;
 }
 
-// The white space of `text`, a line just taken, from the masks of its
-// blocks: one shift of two words instead of classifying it again. False
-// when the line is longer than 127 bytes or the buffered data may hold
-// white space that the masks do not show.
-inline bool line_spaces(const LineReader& reader, std::string_view text, simd::Mask128& out)
+// The text of `line`, a line just taken: up to its first NUL byte.
+[[gnu::always_inline]] inline std::string_view line_text(const LineReader& reader, std::string_view line)
 {
-    if (reader.may_hold_control || text.size() > 127)
-        return false;
+    // NUL bytes are rare enough that a read records only whether it may
+    // hold any.
+    if (reader.may_hold_control) {
+        if (const void* nul = std::memchr(line.data(), '\0', line.size()))
+            return {line.data(), static_cast<std::size_t>(static_cast<const char*>(nul) -
+                                                          line.data())};
+    }
+    return line;
+}
+
+// The white space of `text`, the text of a line just taken, from the masks
+// of its blocks; null when the line is longer than `LineSpaces::max_bytes`
+// or the buffered data may hold white space that the masks do not show.
+[[gnu::always_inline]] inline const simd::LineSpaces* line_spaces(LineReader& reader, std::string_view text)
+{
+    if (reader.may_hold_control || text.size() > simd::LineSpaces::max_bytes)
+        return nullptr;
     auto from = static_cast<std::size_t>(text.data() - reader.data);
     std::size_t block = from / 64;
     std::size_t shift = from % 64;
     auto spaces = [&](std::size_t i) { return reader.masks[i].newlines | reader.masks[i].blanks; };
-    // Bits of blocks past the line are not used, so the next block's may
-    // be stale; it is in the storage, as in `take_line`. Two shifts stand
-    // for one by 64 - shift, which is 0 and not undefined when shift is 0.
+    // The masks of the block after the line's first are always in the
+    // storage, and those of a third only matter when the line reaches it.
+    // Two shifts stand for one by 64 - shift, which is 0 and not undefined
+    // when shift is 0.
     std::uint64_t first = spaces(block);
     std::uint64_t second = spaces(block + 1);
     std::uint64_t third = shift + text.size() > 128 ? spaces(block + 2) : 0;
-    out = {(first >> shift) | ((second << 1) << (63 - shift)),
-           (second >> shift) | ((third << 1) << (63 - shift))};
-    return true;
-}
-
-inline bool take_line(LineReader& reader, std::string_view& line)
-{
-    std::string_view text;
-    return take_line(reader, line, text);
+    reader.spaces = {{(first >> shift) | ((second << 1) << (63 - shift)),
+                      (second >> shift) | ((third << 1) << (63 - shift))}};
+    return &reader.spaces;
 }
 
 // Passes over the buffered whole lines that begin with a space or are empty,

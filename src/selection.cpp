@@ -3,8 +3,3 @@
 #include "volreport.h"
 
 VolumeSelection selection;
-
-bool is_selected(std::string_view type, std::string_view status)
-{
-    return is_selected(selection, type, status);
-}

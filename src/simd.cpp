@@ -4,8 +4,7 @@
 // differ. VOLREPORT_SIMD=0 leaves the portable kernel alone.
 #include "simd.h"
 
-#include <bit>
-#include <cstring>
+#include "swar.h"
 
 #if !defined(VOLREPORT_SIMD)
 #define VOLREPORT_SIMD 1
@@ -30,40 +29,12 @@ namespace {
 // ---- portable: eight bytes at a time in a 64-bit word ----
 namespace portable {
 
-constexpr std::uint64_t ones = 0x0101010101010101;
-constexpr std::uint64_t high = 0x8080808080808080;
-constexpr std::uint64_t low7 = 0x7f7f7f7f7f7f7f7f;
-
-// Byte i of the block lands in byte i of the word, counted from the low end.
-std::uint64_t load8(const char* p)
-{
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    if constexpr (std::endian::native == std::endian::big)
-        word = __builtin_bswap64(word);
-    return word;
-}
-
-// The top bit of each byte that is zero. Exact: no carry crosses bytes,
-// since the low seven bits are added apart from the top one.
-std::uint64_t zero_bytes(std::uint64_t x)
-{
-    return ~(((x & low7) + low7) | x | low7);
-}
-
-std::uint64_t equal_bytes(std::uint64_t x, unsigned char c)
-{
-    return zero_bytes(x ^ (ones * c));
-}
-
-// The top bit of each byte in [lo, hi], for 0 < lo <= hi < 127.
-std::uint64_t bytes_between(std::uint64_t x, unsigned lo, unsigned hi)
-{
-    std::uint64_t y = x & low7;
-    std::uint64_t from_lo = y + ones * (0x80 - lo);
-    std::uint64_t past_hi = y + ones * (0x80 - hi - 1);
-    return from_lo & ~past_hi & ~x & high;
-}
+using swar::broadcast;
+using swar::bytes_between;
+using swar::high;
+using swar::load8;
+using swar::low7;
+using swar::ones;
 
 // Transposes the 8x8 bit matrix whose row r is byte r: bit 8r + c moves to
 // bit 8c + r, in three rounds of swaps.
@@ -91,24 +62,24 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
 {
     // The top bit of each byte below 14 that is not a newline; the other
     // bits are left unmasked until the end, which makes it as cheap as a
-    // test for NUL alone (callgrind: 28.6 against 30.1 million
-    // instructions for the portable build on a 20,000-volume listing).
+    // test for NUL alone.
     std::uint64_t controls = 0;
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         Gather newlines;
         Gather blanks;
         for (std::size_t i = 0; i < 8; ++i) {
             // The three tests share the word's low seven bits and its top
-            // bits: `equal_bytes` for each byte value, with the common part
-            // taken once (callgrind: 1.25 million fewer instructions on a
-            // 20,000-volume listing).
+            // bits: a test for a zero byte after an exclusive or with the
+            // value, whose common part is taken once. Exact: no carry
+            // crosses bytes, since the low seven bits are added apart from
+            // the top one.
             std::uint64_t x = load8(p + 8 * i);
             std::uint64_t low = x & low7;
             std::uint64_t top = x | low7;
-            std::uint64_t newline = ~(((low ^ (ones * '\n')) + low7) | top);
+            std::uint64_t newline = ~(((low ^ (broadcast('\n'))) + low7) | top);
             newlines.add(newline, i);
-            blanks.add(~(((low ^ (ones * ' ')) + low7) | top), i);
-            controls |= ~((low + ones * (0x80 - 14)) | top | newline);
+            blanks.add(~(((low ^ (broadcast(' '))) + low7) | top), i);
+            controls |= ~((low + broadcast(0x80 - 14)) | top | newline);
         }
         out[b] = {newlines.mask(), blanks.mask()};
     }
@@ -122,26 +93,24 @@ std::uint64_t gather(std::uint64_t top_bits)
     return ((top_bits >> 7) * 0x0102040810204080) >> 56;
 }
 
-// Word by word here: with the compares of this function, a transpose per
-// block costs more than it saves (callgrind: 21.6 against 19.2 million
-// instructions on a 20,000-volume listing).
-void classify_words(const char* p, std::size_t blocks, WordMasks* out)
+// Word by word here: with these compares a transpose per block costs more
+// than it saves.
+void classify_spaces(const char* p, std::size_t blocks, std::uint64_t* out)
 {
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t spaces = 0;
-        std::uint64_t digits = 0;
         for (std::size_t i = 0; i < 8; ++i) {
             std::uint64_t x = load8(p + 8 * i);
-            spaces |= gather(equal_bytes(x, ' ') | bytes_between(x, '\t', '\r')) << (8 * i);
-            digits |= gather(bytes_between(x, '0', '9')) << (8 * i);
+            std::uint64_t blank = ~((((x & low7) ^ broadcast(' ')) + low7) | x | low7);
+            spaces |= gather(blank | bytes_between(x, '\t', '\r')) << (8 * i);
         }
-        out[b] = {spaces, digits};
+        out[b] = spaces;
     }
 }
 
 } // namespace portable
 
-constexpr Kernel portable_kernel{"portable", portable::classify_lines, portable::classify_words};
+constexpr Kernel portable_kernel{"portable", portable::classify_lines, portable::classify_spaces};
 
 #if defined(VOLREPORT_SSE2)
 // ---- SSE2: four 16-byte compares per block ----
@@ -178,25 +147,23 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
     return _mm_movemask_epi8(controls) != 0;
 }
 
-void classify_words(const char* p, std::size_t blocks, WordMasks* out)
+void classify_spaces(const char* p, std::size_t blocks, std::uint64_t* out)
 {
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t spaces = 0;
-        std::uint64_t digits = 0;
         for (std::size_t i = 0; i < 4; ++i) {
             __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
             __m128i space =
                 _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')), between(x, '\t', 4));
             spaces |= bits(space, i);
-            digits |= bits(between(x, '0', 9), i);
         }
-        out[b] = {spaces, digits};
+        out[b] = spaces;
     }
 }
 
 } // namespace sse2
 
-constexpr Kernel sse2_kernel{"sse2", sse2::classify_lines, sse2::classify_words};
+constexpr Kernel sse2_kernel{"sse2", sse2::classify_lines, sse2::classify_spaces};
 #endif
 
 #if defined(VOLREPORT_AVX2)
@@ -234,25 +201,24 @@ namespace avx2 {
     return _mm256_movemask_epi8(controls) != 0;
 }
 
-[[gnu::target("avx2")]] void classify_words(const char* p, std::size_t blocks, WordMasks* out)
+[[gnu::target("avx2")]] void classify_spaces(const char* p, std::size_t blocks,
+                                             std::uint64_t* out)
 {
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t spaces = 0;
-        std::uint64_t digits = 0;
         for (std::size_t i = 0; i < 2; ++i) {
             __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
             __m256i space =
                 _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')), between(x, '\t', 4));
             spaces |= bits(space, i);
-            digits |= bits(between(x, '0', 9), i);
         }
-        out[b] = {spaces, digits};
+        out[b] = spaces;
     }
 }
 
 } // namespace avx2
 
-constexpr Kernel avx2_kernel{"avx2", avx2::classify_lines, avx2::classify_words};
+constexpr Kernel avx2_kernel{"avx2", avx2::classify_lines, avx2::classify_spaces};
 #endif
 
 #if defined(VOLREPORT_NEON)
@@ -297,24 +263,21 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
     return vmaxvq_u8(controls) != 0;
 }
 
-void classify_words(const char* p, std::size_t blocks, WordMasks* out)
+void classify_spaces(const char* p, std::size_t blocks, std::uint64_t* out)
 {
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         uint8x16_t space[4];
-        uint8x16_t digit[4];
         for (std::size_t i = 0; i < 4; ++i) {
             uint8x16_t x = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p + 16 * i));
             space[i] = vorrq_u8(vceqq_u8(x, vdupq_n_u8(' ')), between(x, '\t', 4));
-            digit[i] = between(x, '0', 9);
         }
-        out[b] = {bits(space[0], space[1], space[2], space[3]),
-                  bits(digit[0], digit[1], digit[2], digit[3])};
+        out[b] = bits(space[0], space[1], space[2], space[3]);
     }
 }
 
 } // namespace neon
 
-constexpr Kernel neon_kernel{"neon", neon::classify_lines, neon::classify_words};
+constexpr Kernel neon_kernel{"neon", neon::classify_lines, neon::classify_spaces};
 #endif
 
 // Portable first, fastest last, and AVX2, when the build has it, at the

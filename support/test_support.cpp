@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "test_support.h"
 
+
+#include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 long MemorySource::read(void* context, char* buffer, std::size_t size)
 {
@@ -76,4 +80,101 @@ void check_failed(const char* what, std::string_view detail)
     if (!detail.empty())
         (void)std::fprintf(stderr, "  %s\n", visible(detail).c_str());
     std::abort();
+}
+
+std::vector<std::string_view> fgets_lines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    if (text.empty())
+        return lines;
+    std::FILE* f = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    if (f == nullptr)
+        check_failed("fmemopen");
+    char buffer[1024];
+    long before = 0;
+    while (std::fgets(buffer, sizeof buffer, f) != nullptr) {
+        long after = std::ftell(f);
+        lines.push_back(text.substr(static_cast<std::size_t>(before),
+                                    static_cast<std::size_t>(after - before)));
+        before = after;
+    }
+    (void)std::fclose(f);
+    return lines;
+}
+
+namespace {
+
+int converted(int sscanf_result)
+{
+    return sscanf_result == EOF ? 0 : sscanf_result;
+}
+
+template <std::size_t N>
+bool same_word(const Word<N>& word, const char* expected)
+{
+    return word.view() == expected && word.size <= N && word.text[word.size] == '\0';
+}
+
+// The three scans of `exact` with `spaces`, against sscanf on the
+// terminated `line`.
+// NOLINTBEGIN(cert-err34-c): the C library's conversion rules are the oracle here
+std::string scans_differ(std::string_view exact, const std::string& line,
+                         const simd::LineSpaces* spaces)
+{
+    VolumeRecord r;
+    char name[63] = "";
+    char type[9] = "";
+    char status[19] = "";
+    char word_1[127] = "";
+    char word_2[15] = "";
+    unsigned long number = 0;
+    unsigned long size = 0;
+    int fields = scan_header(exact, spaces, r);
+    int expected = converted(
+        std::sscanf(line.c_str(), "%62s%lu%8s%lu K %18s", name, &number, type, &size, status));
+    if (fields != expected || (fields >= 1 && !same_word(r.name, name)) ||
+        (fields >= 2 && r.volume_number != number) || (fields >= 3 && !same_word(r.type, type)) ||
+        (fields >= 4 && r.size_k != size) || (fields >= 5 && !same_word(r.status, status)))
+        return "header";
+    fields = scan_first_detail(exact, spaces, r);
+    expected = converted(std::sscanf(line.c_str(), "%126s%14s", word_1, word_2));
+    if (fields != expected || (fields >= 1 && !same_word(r.detail_word_1, word_1)) ||
+        (fields >= 2 && !same_word(r.detail_word_2, word_2)))
+        return "first detail";
+    if (line.compare(0, quota_prefix.size(), quota_prefix) == 0) {
+        fields = scan_quota(exact, spaces, r);
+        expected = converted(std::sscanf(line.c_str() + quota_prefix.size(), "%lu K", &number));
+        if (fields != expected || (fields == 1 && r.max_quota_k != number))
+            return "quota";
+    }
+    return {};
+}
+// NOLINTEND(cert-err34-c)
+
+} // namespace
+
+std::string scan_mismatch(std::string_view line)
+{
+    // The scanners get a copy followed only by the padding they may load,
+    // which looks like more of a field, so a scanner that used it is seen.
+    auto exact = std::make_unique<char[]>(line.size() + scan_padding);
+    std::memcpy(exact.get(), line.data(), line.size());
+    for (std::size_t i = 0; i < scan_padding; ++i)
+        exact[line.size() + i] = "7K"[i % 2];
+    std::string_view view(exact.get(), line.size());
+    std::string terminated(line);
+    std::string what = scans_differ(view, terminated, nullptr);
+    if (what.empty() && line.size() <= simd::LineSpaces::max_bytes) {
+        // A mask whose bits past the line are noise, which must not count.
+        simd::LineSpaces spaces{{0xaaaaaaaaaaaaaaaa, 0xaaaaaaaaaaaaaaaa}};
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            std::uint64_t bit = std::uint64_t{1} << (i % 64);
+            spaces.bits[i / 64] = is_white(line[i]) ? spaces.bits[i / 64] | bit
+                                                    : spaces.bits[i / 64] & ~bit;
+        }
+        what = scans_differ(view, terminated, &spaces);
+        if (!what.empty())
+            what += " with a mask";
+    }
+    return what.empty() ? what : what + " differs from sscanf on \"" + visible(line) + "\"";
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "filter.h"
 
@@ -39,6 +40,29 @@ struct Padded {
     std::string_view view() const { return {storage.data(), text.size()}; }
     operator std::string_view() const { return view(); }
 };
+
+// White space as the scanning patterns know it.
+constexpr bool is_white(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Block sizes for the line reader around the 1023-byte line limit, where a
+// piece of a line and a block boundary can meet, a few small ones and the
+// large ones; the report and the lines must not depend on them.
+constexpr std::size_t block_sizes[] = {1,    2,    3,    7,    31,   64,   511,  1022,
+                                       1023, 1024, 1025, 2047, 2048, default_block_size,
+                                       max_block_size};
+
+// The lines a 1024-byte fgets loop takes from `text`, as the byte ranges
+// each call consumed, NUL bytes and all.
+std::vector<std::string_view> fgets_lines(std::string_view text);
+
+// Scans `line` (NUL-free, at most a line buffer long) with the three
+// scanners, without a mask and with one made byte by byte, and with the C
+// library's formatted input; says how they differ, or nothing when they
+// convert the same count of fields to the same values.
+std::string scan_mismatch(std::string_view line);
 
 // Shows invisible bytes, so that a failing comparison says which byte differs.
 std::string visible(std::string_view bytes);

@@ -77,10 +77,10 @@ TEST(Selection, type_and_status_must_both_pass)
 
 TEST(Selection, process_selection_starts_with_the_defaults)
 {
-    EXPECT_TRUE(is_selected("RW", "On-line"));
-    EXPECT_FALSE(is_selected("RO", "On-line"));
-    EXPECT_FALSE(is_selected("BK", "On-line"));
-    EXPECT_FALSE(is_selected("RW", "Off-line"));
+    EXPECT_TRUE(is_selected(selection, "RW", "On-line"));
+    EXPECT_FALSE(is_selected(selection, "RO", "On-line"));
+    EXPECT_FALSE(is_selected(selection, "BK", "On-line"));
+    EXPECT_FALSE(is_selected(selection, "RW", "Off-line"));
 }
 
 } // namespace

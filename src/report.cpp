@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: MIT
+#include "report.h"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+#include "swar.h"
+
+bool write_descriptor(void* context, const char* data, std::size_t size)
+{
+    int fd = *static_cast<int*>(context);
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        // Nothing written for a non-empty buffer is no progress: retrying
+        // would spin for ever on a device that keeps answering 0.
+        if (n == 0)
+            return false;
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // A descriptor left non-blocking by whoever opened it: wait.
+                pollfd ready{fd, POLLOUT, 0};
+                if (::poll(&ready, 1, -1) < 0 && errno != EINTR)
+                    return false;
+            } else if (errno != EINTR) {
+                return false;
+            }
+            continue;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void open_report(ReportBuffer& out, ByteSink sink)
+{
+    out.sink = sink;
+    out.size = 0;
+}
+
+bool flush_report(ReportBuffer& out)
+{
+    if (out.size == 0)
+        return true;
+    std::size_t size = out.size;
+    out.size = 0;
+    return out.sink.write(out.sink.context, out.data, size);
+}
+
+namespace {
+
+// Copies a word in whole 16-byte pieces, which compile to vector moves
+// instead of a call: a short word's whole array at once, a long one's
+// pieces up to its size. The write position then moves by the real size.
+template <std::size_t N>
+char* put_word(char* p, const Word<N>& word)
+{
+    constexpr std::size_t whole = (N + 15) / 16 * 16;
+    if constexpr (whole <= 64)
+        std::memcpy(p, word.text, whole);
+    else
+        for (std::size_t i = 0; i < word.size; i += 16)
+            std::memcpy(p + i, word.text + i, 16);
+    return p + word.size;
+}
+
+constexpr std::uint64_t ascii_zeros = swar::broadcast('0');
+
+// Writes `value` in decimal without padding, eight digits at a time; the
+// first block's leading zeros are shifted out, and the next store covers
+// what they leave behind.
+char* put_digits(char* p, std::uint64_t value)
+{
+    if (value >= 100000000) {
+        p = put_digits(p, value / 100000000);
+        swar::store8(p, swar::eight_digits(value % 100000000) + ascii_zeros);
+        return p + 8;
+    }
+    std::uint64_t digits = swar::eight_digits(value);
+    unsigned zeros = swar::leading_zeros(digits);
+    swar::store8(p, (digits + ascii_zeros) >> (8 * zeros));
+    return p + 8 - zeros;
+}
+
+// Writes `value` in decimal, right-aligned in `number_column` bytes.
+char* put_number(char* p, std::uint64_t value)
+{
+    static_assert(number_column == 1 + 8, "a space and eight digits");
+    if (value >= 100000000)
+        return put_digits(p, value);
+    std::uint64_t digits = swar::eight_digits(value);
+    unsigned zeros = swar::leading_zeros(digits);
+    // Leading zeros become spaces.
+    std::uint64_t leading = zeros == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * zeros);
+    *p = ' ';
+    swar::store8(p + 1, ((digits + ascii_zeros) & ~leading) | (swar::broadcast(' ') & leading));
+    return p + number_column;
+}
+
+constexpr char name_padding[name_column + 1] = "                                ";
+
+} // namespace
+
+bool write_report_line(ReportBuffer& out, const VolumeRecord& record)
+{
+    if (out.size + max_report_line + ReportBuffer::overshoot > ReportBuffer::capacity &&
+        !flush_report(out))
+        return false;
+    char* start = out.data + out.size;
+    char* p = put_word(start, record.name);
+    if (record.name.size < name_column) {
+        std::memcpy(p, name_padding, name_column);
+        p = start + name_column;
+    }
+    *p++ = ' ';
+    p = put_number(p, record.max_quota_k);
+    *p++ = ' ';
+    p = put_number(p, record.size_k);
+    *p++ = ' ';
+    p = put_word(p, record.type);
+    *p++ = ' ';
+    p = put_word(p, record.detail_word_1);
+    *p++ = ' ';
+    p = put_word(p, record.detail_word_2);
+    *p++ = '\n';
+    out.size += static_cast<std::size_t>(p - start);
+    return true;
+}

@@ -1,0 +1,113 @@
+// SPDX-License-Identifier: MIT
+// Byte work on eight bytes at once in a 64-bit word, for any processor: the
+// load that puts byte i of memory in byte i of the word counted from the low
+// end, byte range tests, runs of decimal digits, and eight digits parsed or
+// formatted at once. The portable kernel, the scanner and the report line
+// share these, so that none of them holds bit tricks of its own.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace swar {
+
+constexpr std::uint64_t ones = 0x0101010101010101;
+constexpr std::uint64_t high = 0x8080808080808080;
+constexpr std::uint64_t low7 = ~high;
+
+// Every byte of the word set to `c`.
+constexpr std::uint64_t broadcast(unsigned char c)
+{
+    return ones * c;
+}
+
+// The 8 bytes at `p`, byte i of memory in byte i of the word.
+inline std::uint64_t load8(const char* p)
+{
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    return word;
+}
+
+// Stores `word` at `p` the way `load8` reads it.
+inline void store8(char* p, std::uint64_t word)
+{
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    std::memcpy(p, &word, 8);
+}
+
+// Whether the `n` bytes at `a` and at `b` are the same, for 8 <= n <= 16:
+// two overlapping word compares, cheaper than a call.
+inline bool same_bytes(const char* a, const char* b, std::size_t n)
+{
+    return load8(a) == load8(b) && load8(a + n - 8) == load8(b + n - 8);
+}
+
+// The top bit of each byte in [lo, hi], for 0 < lo <= hi < 127. The low
+// seven bits are added apart from the top one, so no carry crosses bytes.
+constexpr std::uint64_t bytes_between(std::uint64_t x, unsigned lo, unsigned hi)
+{
+    std::uint64_t y = x & low7;
+    std::uint64_t from_lo = y + broadcast(static_cast<unsigned char>(0x80 - lo));
+    std::uint64_t past_hi = y + broadcast(static_cast<unsigned char>(0x80 - hi - 1));
+    return from_lo & ~past_hi & ~x & high;
+}
+
+// How many of the 8 bytes at `p` are decimal digits before the first that
+// is not; 8 when all are.
+inline std::size_t leading_digits(const char* p)
+{
+    std::uint64_t digits = bytes_between(load8(p), '0', '9');
+    return static_cast<std::size_t>(std::countr_zero(~digits & high)) / 8;
+}
+
+// The length of the run of decimal digits at `p`, at most `limit`. Loads
+// up to 7 bytes past the run.
+inline std::size_t digit_run(const char* p, std::size_t limit)
+{
+    std::size_t n = leading_digits(p);
+    for (std::size_t more = n; more == 8 && n < limit; n += more)
+        more = leading_digits(p + n);
+    return n < limit ? n : limit;
+}
+
+// The value of the `n` digits at `p` (1 to 8). The digits are moved to the
+// top of the word, leaving zeros as leading digits, and combined in pairs,
+// fours and eights by three multiplications. Loads 8 bytes.
+inline std::uint64_t parse_digits(const char* p, std::size_t n)
+{
+    // Digits are at least '0', so the subtraction borrows from none of
+    // them; bytes past the digits are shifted out.
+    std::uint64_t word = (load8(p) - broadcast('0')) << (8 * (8 - n));
+    word = word * 10 + (word >> 8);
+    return (((word & 0x000000ff000000ff) * (100 + (1000000ULL << 32))) +
+            (((word >> 16) & 0x000000ff000000ff) * (1 + (10000ULL << 32)))) >>
+           32;
+}
+
+// The eight decimal digits of `value` (below 10^8) as byte values 0 to 9,
+// the first digit in the lowest byte: the number is split into halves,
+// quarters and digits in the lanes of one word, each division a
+// multiplication and a shift that is exact in the lane's range.
+constexpr std::uint64_t eight_digits(std::uint64_t value)
+{
+    std::uint64_t halves = (value / 10000) | ((value % 10000) << 32);
+    std::uint64_t hundreds = ((halves * 5243) >> 19) & 0x0000007f0000007f;
+    std::uint64_t quarters = hundreds | ((halves - hundreds * 100) << 16);
+    std::uint64_t tens = ((quarters * 103) >> 10) & 0x000f000f000f000f;
+    return tens | ((quarters - tens * 10) << 8);
+}
+
+// How many of the eight digits of `eight_digits` lead with zero, at most
+// seven: a zero keeps its last digit.
+constexpr unsigned leading_zeros(std::uint64_t digits)
+{
+    return static_cast<unsigned>(std::countr_zero(digits | (std::uint64_t{1} << 56))) / 8;
+}
+
+} // namespace swar
