@@ -5,4 +5,8 @@ if(CPACK_GENERATOR STREQUAL "DEB")
   set(CPACK_INSTALL_CMAKE_PROJECTS "${CPACK_VOLREPORT_DEB_PROJECTS}")
 elseif(CPACK_GENERATOR STREQUAL "RPM")
   set(CPACK_INSTALL_CMAKE_PROJECTS "${CPACK_VOLREPORT_RPM_PROJECTS}")
+  # A reproducible build names no build machine.
+  if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+    string(APPEND CPACK_RPM_SPEC_MORE_DEFINE "\n%define _buildhost reproducible")
+  endif()
 endif()

@@ -1,25 +1,15 @@
 # SPDX-License-Identifier: MIT
 # The Debian package and the RPM: `cd build && cpack -G DEB` or `cpack -G RPM`.
 # Both hold the stripped program and the gzipped manual page; the Debian
-# package adds its copyright file and changelog under /usr/share/doc, the RPM
-# the licence under /usr/share/licenses. Both documents are made here from
-# LICENSE and CHANGELOG.md, so that each text is written once.
+# package adds its copyright file, changelog and lintian overrides under
+# /usr/share, the RPM the licence under /usr/share/licenses and a %changelog.
+# The documents are made here from LICENSE and CHANGELOG.md, so that each
+# text is written once. file(CONFIGURE) rewrites a document only when it
+# changes, so that what depends on it is not rebuilt at every configure.
 
 set(volreport_doc_dir ${CMAKE_CURRENT_BINARY_DIR}/doc)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
-
-# Writes FILE with CONTENT unless it holds that already, so that what depends
-# on it is not rebuilt at every configure.
-function(volreport_write_if_changed file content)
-  if(EXISTS ${file})
-    file(READ ${file} old)
-    if(old STREQUAL content)
-      return()
-    endif()
-  endif()
-  file(WRITE ${file} "${content}")
-endfunction()
 
 # The machine-readable Debian copyright file: the holder from LICENSE's
 # copyright line, the licence text after it as the MIT paragraph.
@@ -30,22 +20,26 @@ endif()
 set(volreport_copyright_holder "${CMAKE_MATCH_1}")
 string(REGEX REPLACE "\n\n" "\n.\n" volreport_license_body "${CMAKE_MATCH_2}")
 string(REGEX REPLACE "\n" "\n " volreport_license_body " ${volreport_license_body}")
-volreport_write_if_changed(${volreport_doc_dir}/copyright
+file(CONFIGURE OUTPUT ${volreport_doc_dir}/copyright @ONLY CONTENT
 "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
-Upstream-Name: ${PROJECT_NAME}
+Upstream-Name: @PROJECT_NAME@
 
 Files: *
-Copyright: ${volreport_copyright_holder}
+Copyright: @volreport_copyright_holder@
 License: MIT
-${volreport_license_body}
+@volreport_license_body@
 ")
 
 set(VOLREPORT_MAINTAINER "volreport maintainers <volreport@example.org>"
     CACHE STRING "Maintainer of the packages, in their metadata and changelog")
+set(VOLREPORT_URL "https://volreport.example.org/"
+    CACHE STRING "Home page of the project, in the packages' metadata")
 
-# The Debian changelog from CHANGELOG.md: one entry for each released version
-# ("## [VERSION] - YYYY-MM-DD"), its sections as items, their entries under
-# them. Lines keep their wrapping, four columns further in.
+set(volreport_rpm_release 1)
+
+# The Debian changelog and the RPM's %changelog from CHANGELOG.md: one entry
+# for each released version ("## [VERSION] - YYYY-MM-DD"), its sections as
+# items, their entries under them. Lines keep their wrapping, further in.
 file(READ ${PROJECT_SOURCE_DIR}/CHANGELOG.md volreport_changelog_md)
 # A list element may not hold a semicolon, so they travel as byte 1.
 string(ASCII 1 semicolon)
@@ -54,6 +48,7 @@ string(REGEX MATCHALL "[^\n]*\n" volreport_changelog_lines "${volreport_changelo
 set(volreport_weekdays Sun Mon Tue Wed Thu Fri Sat)
 set(volreport_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
 set(volreport_debian_changelog "")
+set(volreport_rpm_changelog "")
 set(entry_open FALSE)
 set(in_release FALSE)
 set(trailer "")
@@ -62,6 +57,7 @@ foreach(line IN LISTS volreport_changelog_lines)
   if(line MATCHES "^## ")
     if(entry_open)
       string(APPEND volreport_debian_changelog "\n${trailer}\n\n")
+      string(APPEND volreport_rpm_changelog "\n")
       set(entry_open FALSE)
     endif()
     set(in_release FALSE)
@@ -70,7 +66,7 @@ foreach(line IN LISTS volreport_changelog_lines)
       set(year ${CMAKE_MATCH_2})
       math(EXPR month "1${CMAKE_MATCH_3} - 100")
       set(day ${CMAKE_MATCH_4})
-      # Sakamoto's method for the day of the week, which the date line needs.
+      # Sakamoto's method for the day of the week, which the date lines need.
       set(offsets 0 3 2 5 0 3 5 1 4 6 2 4)
       math(EXPR month_index "${month} - 1")
       list(GET offsets ${month_index} offset)
@@ -84,6 +80,8 @@ foreach(line IN LISTS volreport_changelog_lines)
       string(APPEND volreport_debian_changelog
              "${PROJECT_NAME} (${version}) unstable; urgency=medium\n")
       set(trailer " -- ${VOLREPORT_MAINTAINER}  ${weekday_name}, ${day} ${month_name} ${year} 00:00:00 +0000")
+      string(APPEND volreport_rpm_changelog "* ${weekday_name} ${month_name} ${day} ${year} "
+             "${VOLREPORT_MAINTAINER} - ${version}-${volreport_rpm_release}\n")
       set(entry_open TRUE)
       set(in_release TRUE)
     endif()
@@ -91,12 +89,15 @@ foreach(line IN LISTS volreport_changelog_lines)
     # Text outside released versions, blank lines and link references.
   elseif(line MATCHES "^### (.+)$")
     string(APPEND volreport_debian_changelog "\n  * ${CMAKE_MATCH_1}:\n")
+    string(APPEND volreport_rpm_changelog "- ${CMAKE_MATCH_1}:\n")
   elseif(line MATCHES "^- (.+)$")
     string(APPEND volreport_debian_changelog "    - ${CMAKE_MATCH_1}\n")
+    string(APPEND volreport_rpm_changelog "  - ${CMAKE_MATCH_1}\n")
   elseif(line MATCHES "^  (.+)$")
     string(APPEND volreport_debian_changelog "      ${CMAKE_MATCH_1}\n")
+    string(APPEND volreport_rpm_changelog "    ${CMAKE_MATCH_1}\n")
   else()
-    message(FATAL_ERROR "CHANGELOG.md: cannot place the line \"${line}\" in the Debian changelog")
+    message(FATAL_ERROR "CHANGELOG.md: cannot place the line \"${line}\" in the package changelogs")
   endif()
 endforeach()
 if(entry_open)
@@ -106,15 +107,12 @@ if(NOT volreport_debian_changelog MATCHES "^${PROJECT_NAME} \\(${PROJECT_VERSION
   message(FATAL_ERROR "CHANGELOG.md: the first released version is not ${PROJECT_VERSION}")
 endif()
 string(REPLACE "${semicolon}" ";" volreport_debian_changelog "${volreport_debian_changelog}")
-volreport_write_if_changed(${volreport_doc_dir}/changelog "${volreport_debian_changelog}")
-
-add_custom_command(
-  OUTPUT ${volreport_doc_dir}/changelog.gz
-  COMMAND ${VOLREPORT_GZIP} -9nkf ${volreport_doc_dir}/changelog
-  DEPENDS ${volreport_doc_dir}/changelog
-  COMMENT "Compressing the Debian changelog"
-  VERBATIM)
-add_custom_target(volreport_changelog ALL DEPENDS ${volreport_doc_dir}/changelog.gz)
+string(REPLACE "${semicolon}" ";" volreport_rpm_changelog "${volreport_rpm_changelog}")
+# rpmbuild expands macros in the changelog too; %% is a plain %.
+string(REPLACE "%" "%%" volreport_rpm_changelog "${volreport_rpm_changelog}")
+file(CONFIGURE OUTPUT ${volreport_doc_dir}/changelog CONTENT "@volreport_debian_changelog@" @ONLY)
+file(CONFIGURE OUTPUT ${volreport_doc_dir}/rpm-changelog CONTENT "@volreport_rpm_changelog@" @ONLY)
+volreport_gzip(volreport_changelog ${volreport_doc_dir}/changelog "Compressing the Debian changelog")
 
 set(volreport_package_doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PROJECT_NAME})
 install(FILES ${volreport_doc_dir}/copyright ${volreport_doc_dir}/changelog.gz
@@ -143,8 +141,13 @@ install(CODE "
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_VENDOR "The volreport authors")
 set(CPACK_PACKAGE_CONTACT "${VOLREPORT_MAINTAINER}")
+set(CPACK_PACKAGE_HOMEPAGE_URL "${VOLREPORT_URL}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "filter that turns a storage volume listing into a compact report")
+# A Debian synopsis is a phrase in lower case; an RPM summary is capitalised.
+string(SUBSTRING "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}" 0 1 volreport_initial)
+string(SUBSTRING "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}" 1 -1 volreport_summary_rest)
+string(TOUPPER "${volreport_initial}" volreport_initial)
 set(volreport_description
     "volreport reads a long-form listing of storage volumes from standard\n"
     "input or a file and writes one line per volume: its name, maximum\n"
@@ -154,6 +157,7 @@ set(volreport_description
     "fits in any pipeline.")
 string(JOIN "" volreport_description ${volreport_description})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_RELOCATABLE OFF)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -171,16 +175,26 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
+set(CPACK_RPM_PACKAGE_SUMMARY "${volreport_initial}${volreport_summary_rest}")
 set(CPACK_RPM_PACKAGE_LICENSE MIT)
-set(CPACK_RPM_PACKAGE_RELEASE 1)
+set(CPACK_RPM_PACKAGE_RELEASE ${volreport_rpm_release})
 set(CPACK_RPM_PACKAGE_GROUP "Applications/Text")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${volreport_description}")
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_CHANGELOG_FILE ${volreport_doc_dir}/rpm-changelog)
 # The directories above the files belong to the system; build-id links would
 # add a fourth file to a package meant to hold three.
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /usr/share/man /usr/share/man/man1 /usr/share/licenses)
-set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")
+# The packager is the Debian package's maintainer. With SOURCE_DATE_EPOCH set,
+# rpmbuild takes it as the build time and as the latest time of a file, so
+# that two builds give the same bytes (CPackGenerator.cmake fixes the host).
+string(REPLACE "%" "%%" volreport_packager "${VOLREPORT_MAINTAINER}")
+string(JOIN "\n" CPACK_RPM_SPEC_MORE_DEFINE
+       "%define _build_id_links none"
+       "%define packager ${volreport_packager}"
+       "%define use_source_date_epoch_as_buildtime 1"
+       "%define clamp_mtime_to_source_date_epoch 1")
 set(CPACK_RPM_USER_FILELIST
     "%license /usr/${CMAKE_INSTALL_DATAROOTDIR}/licenses/${PROJECT_NAME}/LICENSE")
 include(CPack)

@@ -4,7 +4,10 @@
 #   prefix  `cmake --install` into a temporary prefix;
 #   deb     the Debian package built by CPack, unpacked with dpkg-deb and
 #           checked by lintian;
-#   rpm     the RPM built by CPack, unpacked with rpm2cpio and cpio.
+#   rpm     the RPM built by CPack, unpacked with rpm2cpio and cpio and
+#           checked by rpmlint.
+# Each package is built twice with SOURCE_DATE_EPOCH set, and must come out
+# byte for byte the same.
 # Each installed binary must give the same reports as the built one, a
 # packaged one must be stripped and hardened, and the manual page, as groff
 # renders it, must have every section and document the binary's own usage
@@ -13,7 +16,8 @@
 # Usage: install_test.sh prefix|deb|rpm BUILD_DIR SOURCE_DIR
 # CMAKE and CPACK may name the cmake and cpack programs to use. Exit status
 # 77 (a skip for CTest) when a tool is missing; the message names the package
-# to install.
+# to install, and is also written to the file VOLREPORT_SKIP_REASON names,
+# which CTest shows after the run.
 set -uo pipefail
 
 usage="usage: install_test.sh prefix|deb|rpm BUILD_DIR SOURCE_DIR"
@@ -28,6 +32,29 @@ cpack=${CPACK:-cpack}
 failures=0
 checks=0
 missing_tools=()
+
+# CTest shows this output when the test fails: lines are kept within 120
+# columns, long ones broken at a space.
+exec > >(fold -s -w 120) 2>&1
+fold_pid=$!
+# end_output: the output is complete before the run ends.
+end_output()
+{
+    exec >&- 2>&-
+    wait $fold_pid
+}
+trap end_output EXIT
+
+# skip REASON: the run ends as skipped, and says why.
+skip()
+{
+    echo "SKIP: $1"
+    if [ -n "${VOLREPORT_SKIP_REASON:-}" ]; then
+        mkdir -p "$(dirname "$VOLREPORT_SKIP_REASON")" &&
+            echo "install.$way skipped: $1" >"$VOLREPORT_SKIP_REASON"
+    fi
+    exit 77
+}
 
 # Counts a failed check and says what was expected; the run goes on.
 fail()
@@ -53,8 +80,7 @@ die()
 need_tool()
 {
     command -v "$1" >/dev/null && return
-    echo "SKIP: $1 not found: install the Debian package $2"
-    exit 77
+    skip "$1 not found: install the Debian package $2"
 }
 
 # lint_tool TOOL PACKAGE: without TOOL the run checks the rest and then
@@ -90,7 +116,7 @@ rpm)
 esac
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/volreport-install.XXXXXX") || die "cannot make a temporary directory"
-trap 'rm -rf "$tmp"' EXIT
+trap 'rm -rf "$tmp"; end_output' EXIT
 trap 'exit 1' HUP INT TERM
 
 # cache_value NAME: the value of NAME in the build's CMake cache.
@@ -370,23 +396,41 @@ finish()
         exit 1
     fi
     if [ ${#missing_tools[@]} -ne 0 ]; then
-        echo "SKIP: $checks checks passed, but not found: ${missing_tools[*]}"
-        exit 77
+        skip "$checks checks passed, but not found: ${missing_tools[*]}"
     fi
     echo "install_test $way: all $checks checks passed${1:+ ($1)}"
     exit 0
 }
 
-# package GENERATOR FILE: CPack builds FILE in $tmp/package, outside the
+# cpack_into GENERATOR DIR: CPack builds the package in DIR, outside the
 # build directory, or the run stops.
-package()
+cpack_into()
 {
-    if ! (cd "$build" && "$cpack" -G "$1" -B "$tmp/package") >"$tmp/cpack.log" 2>&1; then
+    if ! (cd "$build" && "$cpack" -G "$1" -B "$2") >"$tmp/cpack.log" 2>&1; then
         cat "$tmp/cpack.log" >&2
         die "cpack -G $1 in $build failed"
     fi
-    [ -f "$2" ] || die "cpack did not make $(basename "$2"); it made: $(cd "$tmp/package" && echo *.*)"
+}
+
+# package GENERATOR FILE: CPack builds FILE in $tmp/package, then again in a
+# later second, when a time stamp taken from the clock would differ; with
+# SOURCE_DATE_EPOCH set both must have the same bytes.
+package()
+{
+    local name start
+    name=$(basename "$2")
+    export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-1700000000}
+    cpack_into "$1" "$tmp/package"
+    [ -f "$2" ] || die "cpack did not make $name; it made: $(cd "$tmp/package" && echo *.*)"
     pass
+    start=$(date +%s)
+    while [ "$(date +%s)" = "$start" ]; do sleep 0.1; done
+    cpack_into "$1" "$tmp/again"
+    if cmp "$2" "$tmp/again/$name" >"$tmp/cmp.out" 2>&1; then
+        pass
+    else
+        fail "two builds of $name with SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH differ: $(cat "$tmp/cmp.out")"
+    fi
 }
 
 # package_files_are LABEL LISTING EXPECTED...: the sorted names of LISTING
@@ -526,12 +570,24 @@ fi
 
 rpm_file=$tmp/package/volreport-${version}-1.$(uname -m).rpm
 package RPM "$rpm_file"
-license=$(rpm -qp --queryformat '%{LICENSE}' "$rpm_file" 2>"$tmp/rpm.err")
-if [ "$license" = MIT ]; then
-    pass
-else
-    fail "the RPM's License is \"$license\", not MIT $(cat "$tmp/rpm.err")"
-fi
+# The header as the Debian package's control fields: the maintainer as the
+# packager and in the newest changelog entry, the home page, a summary, and
+# no prefix to relocate to.
+maintainer=$(cache_value VOLREPORT_MAINTAINER)
+for row in "LICENSE=MIT" "PACKAGER=$maintainer" "URL=$(cache_value VOLREPORT_URL)" \
+    "CHANGELOGNAME=$maintainer - $version-1" "PREFIXES=(none)"; do
+    value=$(rpm -qp --queryformat "%{${row%%=*}}" "$rpm_file" 2>"$tmp/rpm.err")
+    if [ "$value" = "${row#*=}" ] && [ -n "$value" ]; then
+        pass
+    else
+        fail "the RPM's ${row%%=*} is \"$value\", not \"${row#*=}\" $(cat "$tmp/rpm.err")"
+    fi
+done
+summary=$(rpm -qp --queryformat '%{SUMMARY}' "$rpm_file")
+case $summary in
+[A-Z]*) pass ;;
+*) fail "the RPM's Summary \"$summary\" does not begin with a capital letter" ;;
+esac
 root=$tmp/root
 mkdir "$root"
 (cd "$root" && rpm2cpio "$rpm_file" | cpio -idm --quiet) 2>"$tmp/cpio.err" ||
@@ -546,4 +602,17 @@ fi
 check_binary "rpm" "$root/usr/bin/volreport"
 check_hardened "rpm" "$root/usr/bin/volreport"
 check_packaged_page "rpm" "$root/usr/share/man/man1/volreport.1.gz" "$root/usr/bin/volreport"
+
+# rpmlint's findings, of any severity, fail the test; cmake/rpmlint.toml
+# leaves out what is not the package's fault.
+if lint_tool rpmlint rpmlint; then
+    rpmlint -c "$source/cmake/rpmlint.toml" "$rpm_file" >"$tmp/rpmlint.out" 2>&1
+    status=$?
+    if [ $status -ne 0 ] || ! grep -q '; 0 errors, 0 warnings, ' "$tmp/rpmlint.out"; then
+        fail "rpmlint -c cmake/rpmlint.toml $(basename "$rpm_file"): exit status $status:"
+        cat "$tmp/rpmlint.out" >&2
+    else
+        pass
+    fi
+fi
 finish "$(basename "$rpm_file")"
