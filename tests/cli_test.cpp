@@ -536,7 +536,7 @@ struct ArgRow {
 
 class Arguments : public Sandbox, public ::testing::WithParamInterface<ArgRow> {};
 
-TEST_P(Arguments, RunAsTabled)
+TEST_P(Arguments, Run)
 {
     const ArgRow& row = GetParam();
     make(row.setup);
@@ -554,7 +554,7 @@ std::vector<ArgRow> stream_and_usage_rows() { return {
     // Which streams are bound.
     {"no arguments read standard input", {"volreport"}, line_a, "", ok},
     {"an empty argument vector reads standard input", {}, line_a, "", ok},
-    {"one file name is read and the report goes to standard output", {"volreport", "in"},
+    {"one file name is read and reported on standard output", {"volreport", "in"},
      line_in_rw, "", ok, {file("in", file_listing)}},
     {"two file names send the report to the second", {"volreport", "in", "out"}, "", "", ok,
      {file("in", file_listing)}, {holds("out", line_in_rw), holds("in", file_listing)}},
@@ -580,7 +580,7 @@ std::vector<ArgRow> stream_and_usage_rows() { return {
      "", help, ok},
     {"help is given before a missing input file is opened", {"volreport", "-h", "missing"},
      "", help, ok},
-    {"an unknown letter is caught before the input file is opened", {"volreport", "-x", "missing"},
+    {"an unknown letter is caught before the input file opens", {"volreport", "-x", "missing"},
      "", usage, failed},
     {"a lone minus gives the usage line", {"volreport", "-"}, "", usage, failed},
     {"two minus signs give the usage line", {"volreport", "--"}, "", usage, failed},
@@ -646,7 +646,7 @@ const std::vector<ArgRow> command_lines = [] {
     return rows;
 }();
 
-INSTANTIATE_TEST_SUITE_P(CommandLine, Arguments, ::testing::ValuesIn(command_lines),
+INSTANTIATE_TEST_SUITE_P(, Arguments, ::testing::ValuesIn(command_lines),
                          row_name<ArgRow>);
 
 #ifdef VOLREPORT_SWAP_SHIM
@@ -695,7 +695,7 @@ struct LetterRow {
 
 class Letters : public Sandbox, public ::testing::WithParamInterface<LetterRow> {};
 
-TEST_P(Letters, SelectVolumes)
+TEST_P(Letters, Select)
 {
     Launch launch;
     launch.argv = GetParam().argv;
@@ -724,7 +724,7 @@ const std::vector<LetterRow> letter_rows = {
     {"letters apply to a named input file", {"volreport", "-fn", "/dev/stdin"}, rw_off + xx_busy},
 };
 
-INSTANTIATE_TEST_SUITE_P(OptionLetters, Letters, ::testing::ValuesIn(letter_rows),
+INSTANTIATE_TEST_SUITE_P(, Letters, ::testing::ValuesIn(letter_rows),
                          row_name<LetterRow>);
 
 // ------------------------------------------------------ the standard streams
@@ -744,7 +744,7 @@ struct StreamRow {
 
 class Streams : public Sandbox, public ::testing::WithParamInterface<StreamRow> {};
 
-TEST_P(Streams, RunAsTabled)
+TEST_P(Streams, Run)
 {
     const StreamRow& row = GetParam();
     make(row.setup);
@@ -790,7 +790,7 @@ const std::vector<StreamRow> stream_rows = {
      sigpipe_default, "", no_stdout_message, failed},
     {"a closed standard output is no failure without report lines", {"volreport"}, piped(unwanted),
      no_stdout, sigpipe_default, "", "", ok},
-    {"a closed standard output stays closed after the input file opens", {"volreport", "in"},
+    {"a closed standard output stays closed when the input opens", {"volreport", "in"},
      piped(""), no_stdout, sigpipe_default, "", no_stdout_message, failed,
      {file("in", file_listing)}},
     {"a closed standard output does not hinder an output file", {"volreport", "in", "out"},
@@ -820,7 +820,7 @@ const std::vector<StreamRow> stream_rows = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(StandardStreams, Streams, ::testing::ValuesIn(stream_rows),
+INSTANTIATE_TEST_SUITE_P(, Streams, ::testing::ValuesIn(stream_rows),
                          row_name<StreamRow>);
 
 // ---------------------------------------------------- output file mode
@@ -833,7 +833,7 @@ struct ModeRow {
 
 class OutputMode : public Sandbox, public ::testing::WithParamInterface<ModeRow> {};
 
-TEST_P(OutputMode, IsReadWriteForAllLessTheUmask)
+TEST_P(OutputMode, ReadWriteLessUmask)
 {
     make({file("in", file_listing)});
     Launch launch;
@@ -852,7 +852,7 @@ const std::vector<ModeRow> mode_rows = {
     {"umask 027 gives 0640", 027, 0640},
 };
 
-INSTANTIATE_TEST_SUITE_P(CreatedFile, OutputMode, ::testing::ValuesIn(mode_rows),
+INSTANTIATE_TEST_SUITE_P(, OutputMode, ::testing::ValuesIn(mode_rows),
                          row_name<ModeRow>);
 
 // ------------------------------------------------------------ live output
