@@ -26,11 +26,10 @@ bool replay(const std::filesystem::path& file)
     auto data = std::make_unique<std::uint8_t[]>(error ? 0 : size);
     std::ifstream in(file, std::ios::binary);
     if (error || !in.read(reinterpret_cast<char*>(data.get()), static_cast<std::streamsize>(size))) {
-        std::fprintf(stderr, "cannot read %s\n", file.c_str());
+        (void)std::fprintf(stderr, "cannot read %s\n", file.c_str());
         return false;
     }
-    std::printf("%s\n", file.c_str());
-    std::fflush(stdout);
+    (void)std::fprintf(stderr, "%s\n", file.c_str());
     LLVMFuzzerTestOneInput(data.get(), size);
     return true;
 }
@@ -50,14 +49,13 @@ int main(int argc, char** argv)
             files.emplace_back(argv[i]);
         }
         if (error) {
-            std::fprintf(stderr, "cannot list %s: %s\n", argv[i], error.message().c_str());
+            (void)std::fprintf(stderr, "cannot list %s: %s\n", argv[i], error.message().c_str());
             return 1;
         }
     }
     std::sort(files.begin(), files.end());
-    for (const auto& file : files)
-        if (!replay(file))
-            return 1;
+    if (!std::all_of(files.begin(), files.end(), replay))
+        return 1;
     std::printf("%zu inputs replayed\n", files.size());
     // An empty corpus would pass without checking anything.
     return files.empty() ? 1 : 0;
