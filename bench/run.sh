@@ -5,11 +5,10 @@
 #
 # Usage: bench/run.sh [VOLUMES [RUNS]]      (defaults: 500000 volumes, 7 runs)
 #
-# Builds the `bench` preset (vector kernels, build-bench/) and the
-# `bench-portable` preset (portable kernel only, build-bench-portable/),
-# generates a listing of VOLUMES volumes once (fixed seed) into a temporary
-# file and reads it once into the page cache. Then it runs RUNS alternating
-# rounds of
+# Builds the `bench` preset (vector kernels) and the `bench-portable` preset
+# (portable kernel only), generates a listing of VOLUMES volumes once (fixed
+# seed) into a temporary file and reads it once into the page cache. Then
+# it runs RUNS alternating rounds of
 #     wc -l, cat, and with -rbf and with no option: volreport native,
 #     volreport portable, stdio_filter
 # on that file as standard input with the output to /dev/null, timing each
@@ -56,21 +55,27 @@ echo "machine: $(nproc) CPUs, ${cpu_model:-unknown CPU}, $(uname -sr)"
 echo "load average at start: $(cut -d ' ' -f 1-3 /proc/loadavg 2>/dev/null || echo unknown)"
 
 # ---- build ----
+# preset_dir PRESET: configures PRESET and prints its build directory, as
+# CMake reports it.
+preset_dir() {
+    (cd "$source_dir" && cmake --preset "$1") | sed -n 's/^-- Build files have been written to: //p'
+}
 build_log=$work/build.log
+declare -A build_dir
 for preset in bench bench-portable; do
-    if ! { (cd "$source_dir" && cmake --preset "$preset") &&
-           cmake --build "$source_dir/build-$preset" --parallel "$(nproc)" \
-                 --target volreport gen_listing stdio_filter; } >>"$build_log" 2>&1; then
+    if ! { build_dir[$preset]=$(preset_dir "$preset") && [[ -n ${build_dir[$preset]} ]] &&
+           (cd "$source_dir" && cmake --build --preset "$preset" --parallel "$(nproc)" \
+                 --target volreport gen_listing stdio_filter); } >>"$build_log" 2>&1; then
         cat "$build_log" >&2
         echo "$0: build of preset $preset failed" >&2
         exit 1
     fi
 done
-native=$source_dir/build-bench/volreport
-portable=$source_dir/build-bench-portable/volreport
-stdio_filter=$source_dir/build-bench/bench/stdio_filter
-gen_listing=$source_dir/build-bench/bench/gen_listing
-echo "builds: Release, native in build-bench/, portable in build-bench-portable/"
+native=${build_dir[bench]}/volreport
+portable=${build_dir[bench-portable]}/volreport
+stdio_filter=${build_dir[bench]}/bench/stdio_filter
+gen_listing=${build_dir[bench]}/bench/gen_listing
+echo "builds: Release, native in ${build_dir[bench]}, portable in ${build_dir[bench-portable]}"
 
 # ---- timing helpers ----
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds the fuzz targets with clang and runs each in turn for SECONDS
-# (default 60) on a scratch copy of its seed corpus, so that the checked-in
-# corpus only changes by hand. Exits non-zero on the first finding; the input
-# that caused it is saved as build-fuzz/crash-<target>-*, the output in
-# build-fuzz/<target>.log.
+# Builds the fuzz targets with clang (preset fuzz) and runs each in turn for
+# SECONDS (default 60) on a scratch copy of its seed corpus, so that the
+# checked-in corpus only changes by hand. Exits non-zero on the first
+# finding; the input that caused it is saved in the preset's build directory
+# as crash-<target>-*, the output as <target>.log.
 #
 #   fuzz/run.sh [SECONDS] [TARGET...]      targets: listing scan line_reader
 #
@@ -16,10 +16,14 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(listing scan line_reader)
-build=${FUZZ_BUILD_DIR:-build-fuzz}
 
-cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build" --target fuzz_targets
+# preset_dir PRESET: configures PRESET and prints its build directory, as
+# CMake reports it.
+preset_dir() { cmake --preset "$1" | sed -n 's/^-- Build files have been written to: //p'; }
+
+build=$(preset_dir fuzz)
+[ -n "$build" ]
+cmake --build --preset fuzz
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
