@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # The Debian package and the RPM: `cd build && cpack -G DEB` or `cpack -G RPM`.
 # Both hold the stripped program and the gzipped manual page; the Debian
-# package adds its copyright file, changelog and lintian overrides under
+# package adds its copyright file and changelog under
 # /usr/share, the RPM the licence under /usr/share/licenses and a %changelog.
 # The documents are made here from LICENSE and CHANGELOG.md, so that each
 # text is written once. file(CONFIGURE) rewrites a document only when it
@@ -117,9 +117,6 @@ volreport_gzip(volreport_changelog ${volreport_doc_dir}/changelog "Compressing t
 set(volreport_package_doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PROJECT_NAME})
 install(FILES ${volreport_doc_dir}/copyright ${volreport_doc_dir}/changelog.gz
         DESTINATION ${volreport_package_doc_dir}
-        COMPONENT volreport_deb_doc EXCLUDE_FROM_ALL)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${PROJECT_NAME}
         COMPONENT volreport_deb_doc EXCLUDE_FROM_ALL)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/${PROJECT_NAME}
