@@ -54,6 +54,7 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelect
     open_line_reader(in, source, block_size);
     open_report(out, sink);
     VolumeRecord record;
+    simd::LineSpaces spaces;
 
     // Every way out of the loop is the end of input or a failed stream: a
     // record dropped by the end of input would only find the end again.
@@ -72,7 +73,7 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelect
         if (first == 'T' &&
             (starts_with(line, "Total number of") || starts_with(line, "Total volumes on")))
             continue;
-        if (scan_header(line, line_spaces(in, line), record) != 5)
+        if (scan_header(line, line_spaces(in, line, spaces), record) != 5)
             continue;
         if (!is_selected(choice, record.type.view(), record.status.view()))
             continue;
@@ -83,7 +84,7 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelect
         if ((next = next_line(in, out, line)) != Next::line)
             break;
         if (!starts_with(line, detail_indent) ||
-            scan_first_detail(line, line_spaces(in, line), record) < 2)
+            scan_first_detail(line, line_spaces(in, line, spaces), record) < 2)
             continue;
 
         if ((next = next_line(in, out, line)) != Next::line)
@@ -94,7 +95,7 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelect
         if ((next = next_line(in, out, line)) != Next::line)
             break;
         if (!starts_with(line, quota_prefix) ||
-            scan_quota(line, line_spaces(in, line), record) < 1)
+            scan_quota(line, line_spaces(in, line, spaces), record) < 1)
             continue;
 
         if (!write_report_line(out, record))

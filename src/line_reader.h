@@ -58,7 +58,6 @@ struct LineReader {
     simd::LineMasks masks[blocks]; // masks[i] describes data[64 * i, 64 * i + 64)
     std::uint64_t heads[blocks + 1]; // bit j of heads[i]: a line starts at data[64 * i + j]
                                      // after a newline, and is neither indented nor empty
-    simd::LineSpaces spaces;         // the white space of the last line asked for
 
     ByteSource source;
     std::size_t block_size;   // bytes asked of each read, 1 to `max_block_size`
@@ -112,9 +111,11 @@ bool take_line_slowly(LineReader& reader, std::string_view& line);
 }
 
 // The white space of `text`, the text of a line just taken, from the masks
-// of its blocks; null when the line is longer than `LineSpaces::max_bytes`
-// or the buffered data may hold white space that the masks do not show.
-[[gnu::always_inline]] inline const simd::LineSpaces* line_spaces(LineReader& reader, std::string_view text)
+// of its blocks, written to `out`; null when the line is longer than
+// `LineSpaces::max_bytes` or the buffered data may hold white space that the
+// masks do not show.
+[[gnu::always_inline]] inline const simd::LineSpaces*
+line_spaces(const LineReader& reader, std::string_view text, simd::LineSpaces& out)
 {
     if (reader.may_hold_control || text.size() > simd::LineSpaces::max_bytes)
         return nullptr;
@@ -129,9 +130,9 @@ bool take_line_slowly(LineReader& reader, std::string_view& line);
     std::uint64_t first = spaces(block);
     std::uint64_t second = spaces(block + 1);
     std::uint64_t third = shift + text.size() > 128 ? spaces(block + 2) : 0;
-    reader.spaces = {{(first >> shift) | ((second << 1) << (63 - shift)),
-                      (second >> shift) | ((third << 1) << (63 - shift))}};
-    return &reader.spaces;
+    out = {{(first >> shift) | ((second << 1) << (63 - shift)),
+            (second >> shift) | ((third << 1) << (63 - shift))}};
+    return &out;
 }
 
 // Passes over the buffered whole lines that begin with a space or are empty,

@@ -9,53 +9,102 @@
 
 namespace {
 
-// A position in a line, moved field by field over the line's white-space
-// mask. Bits of the mask past the line are never trusted.
+// A position in a line, moved field by field through the line's words, the
+// runs of bytes that are not white space. Where the words start and end
+// comes from the line's white-space mask, 128 bits at a time, for all the
+// words there at once, so that where a field starts never waits for the
+// scan of the field before it. [at, end) is what is left of the current
+// word: a field that takes only part of a word leaves the rest to the next.
+// Only a cursor for long lines reads past the first 128 bits: keeping that
+// out of the short lines' one keeps their cursor in registers.
+template <bool Long>
 struct Cursor {
     const char* line;
+    const std::uint64_t* spaces; // bit i: byte i is white space
     std::size_t size;
-    const std::uint64_t* spaces;
     std::size_t at = 0;
+    std::size_t end = 0;
+    std::size_t base = 0;    // the first byte of the part of the mask read
+    std::uint64_t carry = 0; // the byte before that part is not white space
+    std::uint64_t starts[2]; // where the words of that part start, and end
+    std::uint64_t ends[2];
 
-    // Moves to the next byte that is not white space; false at the end.
-    bool skip_space()
+    Cursor(const char* line, std::size_t size, const std::uint64_t* spaces)
+        : line(line), spaces(spaces), size(size)
     {
-        while (at < size) {
-            std::uint64_t text = ~spaces[at / 64] >> (at % 64);
-            if (text != 0) {
-                at += static_cast<std::size_t>(std::countr_zero(text));
-                return at < size;
-            }
-            at = (at | 63) + 1;
-        }
-        return false;
+        read_mask();
     }
 
-    // The length of the word at the cursor, cut at `limit` bytes.
-    std::size_t word_length(std::size_t limit) const
+    // Moves past white space to the next byte of a word; false when there
+    // is none.
+    bool skip_space() { return at < end || (next(starts, at) && next(ends, end)); }
+
+  private:
+    static constexpr std::uint64_t all = ~std::uint64_t{0};
+
+    // The 64 bits of the mask from byte `from` on. Bytes past the line
+    // count as white space, so that every word ends.
+    std::uint64_t mask_word(std::size_t from) const
     {
-        std::size_t end = at;
+        return from >= size        ? all
+               : size - from >= 64 ? spaces[from / 64]
+                                   : spaces[from / 64] | (all << (size - from));
+    }
+
+    // A word starts at a byte that is not white space after one that is,
+    // and ends at white space after a byte that is not.
+    void read_mask()
+    {
+        std::uint64_t low = mask_word(Long ? base : 0);
+        std::uint64_t high = mask_word((Long ? base : 0) + 64);
+        std::uint64_t before_low = (~low << 1) | (Long ? carry : 0);
+        std::uint64_t before_high = (~high << 1) | (~low >> 63);
+        carry = ~high >> 63;
+        starts[0] = ~low & ~before_low;
+        starts[1] = ~high & ~before_high;
+        ends[0] = low & before_low;
+        ends[1] = high & before_high;
+    }
+
+    // Moves to the next 128 bits of the mask; false past the line.
+    [[gnu::noinline]] bool read_more()
+    {
+        if (base + 128 > size)
+            return false;
+        base += 128;
+        read_mask();
+        return true;
+    }
+
+    // Takes the lowest position left in `bits`, reading on where needed;
+    // false when there is none.
+    bool next(std::uint64_t (&bits)[2], std::size_t& position)
+    {
         for (;;) {
-            std::uint64_t space = spaces[end / 64] >> (end % 64);
-            if (space != 0) {
-                end += static_cast<std::size_t>(std::countr_zero(space));
-                break;
+            if (bits[0] != 0) {
+                position = (Long ? base : 0) + static_cast<std::size_t>(std::countr_zero(bits[0]));
+                bits[0] &= bits[0] - 1;
+                return true;
             }
-            end = (end | 63) + 1;
-            if (end >= size || end - at >= limit)
-                break;
+            if (bits[1] != 0) {
+                position =
+                    (Long ? base : 0) + 64 + static_cast<std::size_t>(std::countr_zero(bits[1]));
+                bits[1] &= bits[1] - 1;
+                return true;
+            }
+            if (!Long || !read_more())
+                return false;
         }
-        end = end < size ? end : size;
-        return end - at < limit ? end - at : limit;
     }
 };
 
-template <std::size_t N>
-bool scan_text(Cursor& c, Word<N>& out)
+// The fields' scans are inlined, so that the cursor stays in registers.
+template <bool Long, std::size_t N>
+[[gnu::always_inline]] inline bool scan_text(Cursor<Long>& c, Word<N>& out)
 {
     if (!c.skip_space())
         return false;
-    std::size_t n = c.word_length(N);
+    std::size_t n = c.end - c.at < N ? c.end - c.at : N;
     // Whole 16-byte pieces; the word's array has room for the last one, and
     // the line's padding for the bytes past it.
     for (std::size_t i = 0; i < n; i += 16)
@@ -85,12 +134,21 @@ bool scan_text(Cursor& c, Word<N>& out)
     return true;
 }
 
-[[gnu::always_inline]] inline bool scan_number(Cursor& c, std::uint64_t& out)
+template <bool Long>
+[[gnu::always_inline]] inline bool scan_number(Cursor<Long>& c, std::uint64_t& out)
 {
     if (!c.skip_space())
         return false;
     const char* p = c.line + c.at;
-    auto left = c.size - c.at;
+    std::size_t left = c.end - c.at;
+    // Most numbers are a word of up to sixteen digits alone; the next
+    // field then starts at the next word, known without counting digits.
+    if (left <= 16 && swar::leading_digits(p) >= (left < 8 ? left : 8) &&
+        (left <= 8 || swar::leading_digits(p + 8) >= left - 8)) {
+        out = swar::parse_up_to_16_digits(p, left);
+        c.at = c.end;
+        return true;
+    }
     bool negative = *p == '-';
     if (negative || *p == '+') {
         ++p;
@@ -99,13 +157,10 @@ bool scan_text(Cursor& c, Word<N>& out)
     std::size_t n = swar::digit_run(p, left);
     if (n == 0)
         return false;
-    // Up to sixteen digits always fit, in one or two blocks of eight. A
-    // value too large saturates, whatever its sign.
+    // A value too large saturates, whatever its sign.
     std::uint64_t value = 0;
-    if (n <= 8)
-        value = swar::parse_digits(p, n);
-    else if (n <= 16)
-        value = swar::parse_digits(p, n - 8) * 100000000 + swar::parse_digits(p + n - 8, 8);
+    if (n <= 16)
+        value = swar::parse_up_to_16_digits(p, n);
     else if (!long_number(p, n, value)) {
         value = std::numeric_limits<std::uint64_t>::max();
         negative = false;
@@ -115,53 +170,69 @@ bool scan_text(Cursor& c, Word<N>& out)
     return true;
 }
 
-// Room for the white space of a line that comes without it.
-using SpacesRoom = std::uint64_t[(max_line_bytes + 63) / 64];
-
-// A cursor at byte `from` of `line`, over the white space the caller gave
-// or, without it, that of the line classified into `room`.
-Cursor cursor(std::string_view line, const simd::LineSpaces* spaces, SpacesRoom& room,
-              std::size_t from)
+// Runs `scan` on a cursor over a line that no mask came with, or that is
+// too long for one: out of line, as listings seldom have them.
+template <typename Scan>
+[[gnu::noinline]] int scan_classified(std::string_view line, Scan scan)
 {
-    if (spaces != nullptr)
-        return {line.data(), line.size(), spaces->bits, from};
-    simd::best_kernel().classify_spaces(line.data(), (line.size() + 63) / 64, room);
-    return {line.data(), line.size(), room, from};
+    std::uint64_t spaces[(max_line_bytes + 63) / 64];
+    simd::best_kernel().classify_spaces(line.data(), (line.size() + 63) / 64, spaces);
+    if (line.size() <= simd::LineSpaces::max_bytes) {
+        Cursor<false> c(line.data(), line.size(), spaces);
+        return scan(c);
+    }
+    Cursor<true> c(line.data(), line.size(), spaces);
+    return scan(c);
+}
+
+// Runs `scan` on a cursor at the start of `line`, over the white space the
+// caller gave or, without it, that of the line classified here.
+template <typename Scan>
+[[gnu::always_inline]] inline int scan_line(std::string_view line, const simd::LineSpaces* spaces,
+                                            Scan scan)
+{
+    if (spaces == nullptr)
+        return scan_classified(line, scan);
+    Cursor<false> c(line.data(), line.size(), spaces->bits);
+    return scan(c);
 }
 
 } // namespace
 
 int scan_header(std::string_view line, const simd::LineSpaces* spaces, VolumeRecord& record)
 {
-    SpacesRoom room;
-    Cursor c = cursor(line, spaces, room, 0);
-    if (!scan_text(c, record.name))
-        return 0;
-    if (!scan_number(c, record.volume_number))
-        return 1;
-    if (!scan_text(c, record.type))
-        return 2;
-    if (!scan_number(c, record.size_k))
-        return 3;
-    if (!c.skip_space() || c.line[c.at] != 'K')
-        return 4;
-    ++c.at;
-    return scan_text(c, record.status) ? 5 : 4;
+    return scan_line(line, spaces, [&](auto& c) __attribute__((always_inline)) {
+        if (!scan_text(c, record.name))
+            return 0;
+        if (!scan_number(c, record.volume_number))
+            return 1;
+        if (!scan_text(c, record.type))
+            return 2;
+        if (!scan_number(c, record.size_k))
+            return 3;
+        if (!c.skip_space() || c.line[c.at] != 'K')
+            return 4;
+        ++c.at;
+        return scan_text(c, record.status) ? 5 : 4;
+    });
 }
 
 int scan_first_detail(std::string_view line, const simd::LineSpaces* spaces,
                       VolumeRecord& record)
 {
-    SpacesRoom room;
-    Cursor c = cursor(line, spaces, room, 0);
-    if (!scan_text(c, record.detail_word_1))
-        return 0;
-    return scan_text(c, record.detail_word_2) ? 2 : 1;
+    return scan_line(line, spaces, [&](auto& c) __attribute__((always_inline)) {
+        if (!scan_text(c, record.detail_word_1))
+            return 0;
+        return scan_text(c, record.detail_word_2) ? 2 : 1;
+    });
 }
 
 int scan_quota(std::string_view line, const simd::LineSpaces* spaces, VolumeRecord& record)
 {
-    SpacesRoom room;
-    Cursor c = cursor(line, spaces, room, quota_prefix.size());
-    return scan_number(c, record.max_quota_k) ? 1 : 0;
+    return scan_line(line, spaces, [&](auto& c) __attribute__((always_inline)) {
+        // The prefix's one word, MaxQuota, comes first; the quota is next.
+        c.skip_space();
+        c.at = c.end;
+        return scan_number(c, record.max_quota_k) ? 1 : 0;
+    });
 }

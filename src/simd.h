@@ -22,10 +22,11 @@ struct LineMasks {
 };
 
 // The white space of one line of at most `max_bytes` bytes, bit i for
-// byte i; bits past the line mean nothing.
+// byte i; bits past the line mean nothing. The bit after the line, where
+// its last word ends, is in the mask too.
 struct LineSpaces {
-    static constexpr std::size_t max_bytes = 128;
-    std::uint64_t bits[max_bytes / 64];
+    static constexpr std::size_t max_bytes = 127;
+    std::uint64_t bits[(max_bytes + 1) / 64];
 };
 
 struct Kernel {

@@ -90,6 +90,14 @@ inline std::uint64_t parse_digits(const char* p, std::size_t n)
            32;
 }
 
+// The value of the `n` digits at `p` (1 to 16), in one or two blocks of
+// eight: sixteen digits always fit. Loads 16 bytes.
+inline std::uint64_t parse_up_to_16_digits(const char* p, std::size_t n)
+{
+    return n <= 8 ? parse_digits(p, n)
+                  : parse_digits(p, n - 8) * 100000000 + parse_digits(p + n - 8, 8);
+}
+
 // The eight decimal digits of `value` (below 10^8) as byte values 0 to 9,
 // the first digit in the lowest byte: the number is split into halves,
 // quarters and digits in the lanes of one word, each division a

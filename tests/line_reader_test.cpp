@@ -120,7 +120,8 @@ TEST(LineReader, line_spaces_mark_the_white_space_of_every_short_line)
                         break;
                     continue;
                 }
-                const simd::LineSpaces* spaces = line_spaces(*reader, line);
+                simd::LineSpaces room{};
+                const simd::LineSpaces* spaces = line_spaces(*reader, line, room);
                 // Only a byte the masks do not show may keep the answer back.
                 if (plain && line.size() <= simd::LineSpaces::max_bytes) {
                     ASSERT_NE(spaces, nullptr) << visible(line) << " block " << block;
