@@ -143,8 +143,7 @@ template <bool Long>
     std::size_t left = c.end - c.at;
     // Most numbers are a word of up to sixteen digits alone; the next
     // field then starts at the next word, known without counting digits.
-    if (left <= 16 && swar::leading_digits(p) >= (left < 8 ? left : 8) &&
-        (left <= 8 || swar::leading_digits(p + 8) >= left - 8)) {
+    if (left <= 16 && swar::all_digits(p, left)) {
         out = swar::parse_up_to_16_digits(p, left);
         c.at = c.end;
         return true;

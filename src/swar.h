@@ -66,6 +66,14 @@ inline std::size_t leading_digits(const char* p)
     return static_cast<std::size_t>(std::countr_zero(~digits & high)) / 8;
 }
 
+// Whether the `n` bytes at `p` (1 to 16) are all decimal digits. Loads 16
+// bytes.
+inline bool all_digits(const char* p, std::size_t n)
+{
+    std::size_t first = leading_digits(p);
+    return n <= 8 ? first >= n : first == 8 && leading_digits(p + 8) >= n - 8;
+}
+
 // The length of the run of decimal digits at `p`, at most `limit`. Loads
 // up to 7 bytes past the run.
 inline std::size_t digit_run(const char* p, std::size_t limit)
