@@ -51,7 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return static_cast<long>(bytes.size() - in.rest.size()) - (reader.end - reader.begin);
     };
 
-    std::string_view line;
     for (;;) {
         if (skip_indented) {
             const char* before = reader.begin;
@@ -71,12 +70,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 consumed = after;
             }
         }
-        if (!take_line(reader, line)) {
+        std::string_view text;
+        if (!take_line(reader, text)) {
             if (reader.at_end)
                 break;
             require(refill(reader), "a memory source never fails");
             continue;
         }
+        // The whole line ends where the reader goes on; its text, at its
+        // first NUL.
+        std::string_view line(text.data(), static_cast<std::size_t>(reader.begin - text.data()));
+        require(text == line.substr(0, line.find('\0')), "the text ends at the first NUL", line);
         require(line.data() >= reader.data &&
                     line.data() + line.size() + scan_padding <= reader.data + LineReader::data_size,
                 "a line and its padding lie in the reader's storage");

@@ -462,7 +462,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // tiny blocks on a long listing make a run very slow; this floor keeps a
     // run to about a hundred reads. (In 30-s runs from an empty corpus it
     // took the target from 2,100 to 5,200 executions a second.)
-    std::size_t block_size = std::max(block_sizes[(data[1] & 15U) % std::size(block_sizes)], listing.size() / 64);
+    std::size_t block_size =
+        std::max(block_sizes[(data[1] & 15U) % std::size(block_sizes)], listing.size() / 64);
     unsigned cap_seed = data[1] >> 4U;
 
     // The plain filter's report is the reference for every run of the fast

@@ -4,9 +4,9 @@
 // and without the line's white space given. The line is cut at its first NUL
 // and at a line buffer's length, as the filter hands it over; with the first
 // byte odd it is read as a quota line.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <string>
 

@@ -20,10 +20,10 @@ enum class Next { line, end, read_error, write_error };
 // Takes the text of the next line. Reads more input when no whole line is
 // buffered, after writing out the report lines so far, so that a report
 // never waits behind a slow producer. Inlined into each of its four calls.
-[[gnu::always_inline]] inline Next next_line(LineReader& in, ReportBuffer& out, std::string_view& text)
+[[gnu::always_inline]] inline Next next_line(LineReader& in, ReportBuffer& out,
+                                             std::string_view& text)
 {
-    std::string_view line;
-    while (!take_line(in, line)) {
+    while (!take_line(in, text)) {
         if (in.at_end)
             return Next::end;
         if (!flush_report(out))
@@ -31,7 +31,6 @@ enum class Next { line, end, read_error, write_error };
         if (!refill(in))
             return Next::read_error;
     }
-    text = line_text(in, line);
     return Next::line;
 }
 

@@ -1,10 +1,21 @@
 // SPDX-License-Identifier: MIT
 #include "line_reader.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
+
+bool may_retry(int fd, short events)
+{
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        // A descriptor left non-blocking by whoever opened it: wait.
+        pollfd ready{fd, events, 0};
+        return ::poll(&ready, 1, -1) >= 0 || errno == EINTR;
+    }
+    return errno == EINTR;
+}
 
 long read_descriptor(void* context, char* buffer, std::size_t size)
 {
@@ -13,23 +24,15 @@ long read_descriptor(void* context, char* buffer, std::size_t size)
         ssize_t n = ::read(fd, buffer, size);
         if (n >= 0)
             return n;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            // A descriptor left non-blocking by whoever opened it: wait.
-            pollfd ready{fd, POLLIN, 0};
-            if (::poll(&ready, 1, -1) < 0 && errno != EINTR)
-                return -1;
-        } else if (errno != EINTR) {
+        if (!may_retry(fd, POLLIN))
             return -1;
-        }
     }
 }
 
 void open_line_reader(LineReader& reader, ByteSource source, std::size_t block_size)
 {
     reader.source = source;
-    reader.block_size = block_size == 0               ? 1
-                        : block_size > max_block_size ? max_block_size
-                                                      : block_size;
+    reader.block_size = std::clamp<std::size_t>(block_size, 1, max_block_size);
     reader.begin = reader.data;
     reader.end = reader.data;
     reader.final_blocks = 0;
@@ -41,50 +44,19 @@ namespace {
 
 constexpr std::uint64_t all = ~std::uint64_t{0};
 
-// The position of the first newline in data[from, limit), or `limit`.
-std::size_t find_newline(const LineReader& reader, std::size_t from, std::size_t limit)
-{
-    if (from >= limit)
-        return limit;
-    std::size_t block = from / 64;
-    std::uint64_t bits = reader.masks[block].newlines & (all << (from % 64));
-    while (bits == 0) {
-        if (++block * 64 >= limit)
-            return limit;
-        bits = reader.masks[block].newlines;
-    }
-    std::size_t at = block * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-    return at < limit ? at : limit;
-}
-
-// The position after the last newline in data[from, limit), or `from`.
-std::size_t after_last_newline(const LineReader& reader, std::size_t from, std::size_t limit)
-{
-    const std::size_t first = from / 64;
-    std::size_t block = (limit - 1) / 64;
-    std::uint64_t bits = reader.masks[block].newlines & (all >> (63 - (limit - 1) % 64));
-    while (bits == 0 && block > first)
-        bits = reader.masks[--block].newlines;
-    if (block == first)
-        bits &= all << (from % 64);
-    return bits == 0 ? from : block * 64 + 64 - static_cast<std::size_t>(std::countl_zero(bits));
-}
-
 } // namespace
 
-bool take_line_slowly(LineReader& reader, std::string_view& line)
+bool take_line_slowly(LineReader& reader, std::string_view& text)
 {
-    auto from = static_cast<std::size_t>(reader.begin - reader.data);
+    // A line that ends past its first two blocks, or that the masks cannot
+    // tell about yet, is searched for its newline directly.
     auto available = static_cast<std::size_t>(reader.end - reader.begin);
-    std::size_t window = available < max_line_bytes ? available : max_line_bytes;
-    std::size_t newline = find_newline(reader, from, from + window);
-    std::size_t length = newline - from + 1;
-    if (newline == from + window) {
-        if (available < max_line_bytes && !(reader.at_end && available > 0))
-            return false;
-        length = window;
-    }
-    line = std::string_view(reader.begin, length);
+    std::size_t length = available < max_line_bytes ? available : max_line_bytes;
+    if (const void* newline = std::memchr(reader.begin, '\n', length))
+        length = static_cast<std::size_t>(static_cast<const char*>(newline) - reader.begin) + 1;
+    else if (available < max_line_bytes && !(reader.at_end && available > 0))
+        return false;
+    text = up_to_nul(std::string_view(reader.begin, length));
     reader.begin += length;
     return true;
 }
@@ -97,8 +69,8 @@ void skip_indented_lines(LineReader& reader)
         return;
     // Every line before the next head fits a line buffer when that head is
     // at most a line's length away. Further on, a long line could come in
-    // pieces that are not indented, so the pass then stops after the last
-    // whole line within that length, and the next call goes on from there.
+    // pieces that are not indented, so the pass then leaves the lines to be
+    // taken one by one, until a head is that close.
     const std::size_t reach = begin + max_line_bytes;
     const std::size_t last = end - 1 < reach ? end - 1 : reach;
     std::size_t block = begin / 64;
@@ -106,9 +78,8 @@ void skip_indented_lines(LineReader& reader)
     while (heads == 0 && (block + 1) * 64 <= last)
         heads = reader.heads[++block];
     std::size_t stop = block * 64 + static_cast<std::size_t>(std::countr_zero(heads));
-    if (stop > last)
-        stop = after_last_newline(reader, begin, end < reach ? end : reach);
-    reader.begin = reader.data + stop;
+    if (stop <= last)
+        reader.begin = reader.data + stop;
 }
 
 bool refill(LineReader& reader)

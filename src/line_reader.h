@@ -27,6 +27,11 @@ struct ByteSource {
 // Interrupted reads are retried.
 long read_descriptor(void* context, char* buffer, std::size_t size);
 
+// After a read or write on `fd` failed: whether to try again, as it was
+// interrupted, or the descriptor is non-blocking and now ready for
+// `events`.
+bool may_retry(int fd, short events);
+
 constexpr std::size_t max_line_bytes = 1023;
 
 // Input block size: large enough that the read per block costs nothing
@@ -45,7 +50,7 @@ struct LineReader {
     // than a line, and one block read behind it, then the padding for the
     // scans, in whole 64-byte blocks. A line start is always more than a
     // block before the end of the storage, so the masks of the block after
-    // it are there; the heads have one word more, for a sentinel.
+    // it are there.
     static constexpr std::size_t data_size =
         (max_line_bytes - 1 + max_block_size + scan_padding + 63) / 64 * 64;
     static constexpr std::size_t blocks = data_size / 64;
@@ -56,12 +61,12 @@ struct LineReader {
 
     alignas(64) char data[data_size];
     simd::LineMasks masks[blocks]; // masks[i] describes data[64 * i, 64 * i + 64)
-    std::uint64_t heads[blocks + 1]; // bit j of heads[i]: a line starts at data[64 * i + j]
-                                     // after a newline, and is neither indented nor empty
+    std::uint64_t heads[blocks];   // bit j of heads[i]: a line starts at data[64 * i + j]
+                                   // after a newline, and is neither indented nor empty
 
     ByteSource source;
-    std::size_t block_size;   // bytes asked of each read, 1 to `max_block_size`
-    const char* begin;        // unread bytes are [begin, end)
+    std::size_t block_size; // bytes asked of each read, 1 to `max_block_size`
+    const char* begin;      // unread bytes are [begin, end)
     const char* end;
     std::size_t final_blocks; // leading blocks of data whose masks no read changes
     bool at_end;              // the source has reported its end; no more reads
@@ -73,11 +78,23 @@ struct LineReader {
 void open_line_reader(LineReader& reader, ByteSource source,
                       std::size_t block_size = default_block_size);
 
-// Takes the next line from the bytes already read. False when a whole line
-// is not buffered yet: then either `reader.at_end` holds and there are no
-// more lines, or `refill` must be called.
-bool take_line_slowly(LineReader& reader, std::string_view& line);
-[[gnu::always_inline]] inline bool take_line(LineReader& reader, std::string_view& line)
+// A line up to its first NUL byte.
+inline std::string_view up_to_nul(std::string_view line)
+{
+    const void* nul = std::memchr(line.data(), '\0', line.size());
+    return nul == nullptr
+               ? line
+               : line.substr(0,
+                             static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
+}
+
+// Takes the next line from the bytes already read and gives its text: the
+// line up to its first NUL byte, as a terminated string would hold it; the
+// whole line ends at `reader.begin`. False when a whole line is not
+// buffered yet: then either `reader.at_end` holds and there are no more
+// lines, or `refill` must be called.
+bool take_line_slowly(LineReader& reader, std::string_view& text);
+[[gnu::always_inline]] inline bool take_line(LineReader& reader, std::string_view& text)
 {
     // Most lines end in the block they start in or the next: two mask
     // loads, and a newline past the data (a block's masks may be older
@@ -91,23 +108,14 @@ bool take_line_slowly(LineReader& reader, std::string_view& line);
                              ? 64 - from % 64 + 1 + static_cast<std::size_t>(std::countr_zero(next))
                              : ~std::size_t{0};
     if (length > static_cast<std::size_t>(reader.end - reader.begin))
-        return take_line_slowly(reader, line);
-    line = std::string_view(reader.begin, length);
+        return take_line_slowly(reader, text);
+    text = std::string_view(reader.begin, length);
     reader.begin += length;
-    return true;
-}
-
-// The text of `line`, a line just taken: up to its first NUL byte.
-[[gnu::always_inline]] inline std::string_view line_text(const LineReader& reader, std::string_view line)
-{
     // NUL bytes are rare enough that a read records only whether it may
     // hold any.
-    if (reader.may_hold_control) {
-        if (const void* nul = std::memchr(line.data(), '\0', line.size()))
-            return {line.data(), static_cast<std::size_t>(static_cast<const char*>(nul) -
-                                                          line.data())};
-    }
-    return line;
+    if (reader.may_hold_control) [[unlikely]]
+        text = up_to_nul(text);
+    return true;
 }
 
 // The white space of `text`, the text of a line just taken, from the masks

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "report.h"
 
-#include <cerrno>
 #include <cstring>
 #include <poll.h>
 #include <unistd.h>
@@ -18,14 +17,8 @@ bool write_descriptor(void* context, const char* data, std::size_t size)
         if (n == 0)
             return false;
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                // A descriptor left non-blocking by whoever opened it: wait.
-                pollfd ready{fd, POLLOUT, 0};
-                if (::poll(&ready, 1, -1) < 0 && errno != EINTR)
-                    return false;
-            } else if (errno != EINTR) {
+            if (!may_retry(fd, POLLOUT))
                 return false;
-            }
             continue;
         }
         data += n;

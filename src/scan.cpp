@@ -116,19 +116,13 @@ template <bool Long, std::size_t N>
 }
 
 // The value of the `n` digits at `p`, more than sixteen of them; false when
-// it does not fit 64 bits. Leading zeros never count towards that. Out of
-// line: no real listing needs it.
+// it does not fit 64 bits. Out of line: no real listing needs it.
 [[gnu::noinline]] bool long_number(const char* p, std::size_t n, std::uint64_t& value)
 {
-    for (; n > 1 && *p == '0'; --n)
-        ++p;
-    if (n > std::numeric_limits<std::uint64_t>::digits10 + 1)
-        return false;
-    std::size_t head = (n - 1) % 8 + 1;
-    value = swar::parse_digits(p, head);
-    for (p += head, n -= head; n > 0; p += 8, n -= 8) {
-        if (__builtin_mul_overflow(value, 100000000, &value) ||
-            __builtin_add_overflow(value, swar::parse_digits(p, 8), &value))
+    value = 0;
+    for (const char* end = p + n; p != end; ++p) {
+        if (__builtin_mul_overflow(value, 10, &value) ||
+            __builtin_add_overflow(value, static_cast<unsigned>(*p - '0'), &value))
             return false;
     }
     return true;

@@ -34,7 +34,6 @@ using swar::bytes_between;
 using swar::high;
 using swar::load8;
 using swar::low7;
-using swar::ones;
 
 // Transposes the 8x8 bit matrix whose row r is byte r: bit 8r + c moves to
 // bit 8c + r, in three rounds of swaps.
@@ -86,25 +85,16 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
     return (controls & high) != 0;
 }
 
-// The top bits of a word's eight bytes in its low eight bits: each byte's
-// bit is moved by its own term of the multiplier, and no two terms meet.
-std::uint64_t gather(std::uint64_t top_bits)
-{
-    return ((top_bits >> 7) * 0x0102040810204080) >> 56;
-}
-
-// Word by word here: with these compares a transpose per block costs more
-// than it saves.
 void classify_spaces(const char* p, std::size_t blocks, std::uint64_t* out)
 {
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
-        std::uint64_t spaces = 0;
+        Gather spaces;
         for (std::size_t i = 0; i < 8; ++i) {
             std::uint64_t x = load8(p + 8 * i);
             std::uint64_t blank = ~((((x & low7) ^ broadcast(' ')) + low7) | x | low7);
-            spaces |= gather(blank | bytes_between(x, '\t', '\r')) << (8 * i);
+            spaces.add(blank | bytes_between(x, '\t', '\r'), i);
         }
-        out[b] = spaces;
+        out[b] = spaces.mask();
     }
 }
 
@@ -119,13 +109,6 @@ namespace sse2 {
 std::uint64_t bits(__m128i hits, std::size_t i)
 {
     return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << (16 * i);
-}
-
-// Bytes in [lo, lo + span]: one subtraction and an unsigned minimum.
-__m128i between(__m128i x, char lo, char span)
-{
-    __m128i from_lo = _mm_sub_epi8(x, _mm_set1_epi8(lo));
-    return _mm_cmpeq_epi8(_mm_min_epu8(from_lo, _mm_set1_epi8(span)), from_lo);
 }
 
 bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
@@ -153,9 +136,10 @@ void classify_spaces(const char* p, std::size_t blocks, std::uint64_t* out)
         std::uint64_t spaces = 0;
         for (std::size_t i = 0; i < 4; ++i) {
             __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-            __m128i space =
-                _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')), between(x, '\t', 4));
-            spaces |= bits(space, i);
+            // \t to \r: at most 4 past \t, by an unsigned minimum.
+            __m128i tab = _mm_sub_epi8(x, _mm_set1_epi8('\t'));
+            __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(tab, _mm_set1_epi8(4)), tab);
+            spaces |= bits(_mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')), control), i);
         }
         out[b] = spaces;
     }
@@ -174,12 +158,6 @@ namespace avx2 {
 {
     return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(hits)))
            << (32 * i);
-}
-
-[[gnu::target("avx2")]] inline __m256i between(__m256i x, char lo, char span)
-{
-    __m256i from_lo = _mm256_sub_epi8(x, _mm256_set1_epi8(lo));
-    return _mm256_cmpeq_epi8(_mm256_min_epu8(from_lo, _mm256_set1_epi8(span)), from_lo);
 }
 
 [[gnu::target("avx2")]] bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
@@ -201,16 +179,16 @@ namespace avx2 {
     return _mm256_movemask_epi8(controls) != 0;
 }
 
-[[gnu::target("avx2")]] void classify_spaces(const char* p, std::size_t blocks,
-                                             std::uint64_t* out)
+[[gnu::target("avx2")]] void classify_spaces(const char* p, std::size_t blocks, std::uint64_t* out)
 {
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t spaces = 0;
         for (std::size_t i = 0; i < 2; ++i) {
             __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
-            __m256i space =
-                _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')), between(x, '\t', 4));
-            spaces |= bits(space, i);
+            __m256i tab = _mm256_sub_epi8(x, _mm256_set1_epi8('\t'));
+            __m256i control = _mm256_cmpeq_epi8(_mm256_min_epu8(tab, _mm256_set1_epi8(4)), tab);
+            spaces |=
+                bits(_mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')), control), i);
         }
         out[b] = spaces;
     }
@@ -236,11 +214,6 @@ std::uint64_t bits(uint8x16_t m0, uint8x16_t m1, uint8x16_t m2, uint8x16_t m3)
     sum0 = vpaddq_u8(sum0, sum1);
     sum0 = vpaddq_u8(sum0, sum0);
     return vgetq_lane_u64(vreinterpretq_u64_u8(sum0), 0);
-}
-
-uint8x16_t between(uint8x16_t x, unsigned char lo, unsigned char span)
-{
-    return vcleq_u8(vsubq_u8(x, vdupq_n_u8(lo)), vdupq_n_u8(span));
 }
 
 bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
@@ -269,7 +242,8 @@ void classify_spaces(const char* p, std::size_t blocks, std::uint64_t* out)
         uint8x16_t space[4];
         for (std::size_t i = 0; i < 4; ++i) {
             uint8x16_t x = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p + 16 * i));
-            space[i] = vorrq_u8(vceqq_u8(x, vdupq_n_u8(' ')), between(x, '\t', 4));
+            uint8x16_t control = vcleq_u8(vsubq_u8(x, vdupq_n_u8('\t')), vdupq_n_u8(4));
+            space[i] = vorrq_u8(vceqq_u8(x, vdupq_n_u8(' ')), control);
         }
         out[b] = bits(space[0], space[1], space[2], space[3]);
     }

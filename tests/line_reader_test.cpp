@@ -59,7 +59,8 @@ std::vector<std::string_view> reader_lines(const std::string& text, std::size_t 
         if (take_line(*reader, line)) {
             // As a view into `text`, so that it compares with fgets lines.
             auto at = static_cast<std::size_t>(line.data() - reader->data);
-            lines.push_back(std::string_view(text).substr(base + at, line.size()));
+            auto length = static_cast<std::size_t>(reader->begin - line.data());
+            lines.push_back(std::string_view(text).substr(base + at, length));
             continue;
         }
         if (reader->at_end)

@@ -150,35 +150,13 @@ TEST(Scan, first_detail_line_needs_two_words_and_cuts_them)
 // line, including the fields converted before a failure.
 std::string random_line(std::mt19937_64& rng)
 {
-    static const char* const pieces[] = {" ",
-                                         "  ",
-                                         "\t",
-                                         "\r",
-                                         "\v",
-                                         "\f",
-                                         "\n",
-                                         "K",
-                                         "k",
-                                         "+",
-                                         "-",
-                                         "0",
-                                         "5",
-                                         "00",
-                                         "536",
-                                         "4294967296",
-                                         "18446744073709551615",
-                                         "18446744073709551616",
-                                         "99999999999999999999999",
-                                         "RW",
-                                         "On-line",
-                                         "Off-line",
-                                         "KOn-line",
-                                         "vol.a",
-                                         "MaxQuota",
-                                         "abcdefghij",
-                                         "x",
-                                         "\x80\xff",
-                                         "\x01"};
+    // clang-format off
+    static const char* const pieces[] = {
+        " ", "  ", "\t", "\r", "\v", "\f", "\n", "K", "k", "+", "-", "0", "5", "00", "536",
+        "4294967296", "18446744073709551615", "18446744073709551616", "99999999999999999999999",
+        "RW", "On-line", "Off-line", "KOn-line", "vol.a", "MaxQuota", "abcdefghij", "x",
+        "\x80\xff", "\x01"};
+    // clang-format on
     std::string line;
     int n = static_cast<int>(rng() % 14);
     for (int i = 0; i < n; ++i) {
