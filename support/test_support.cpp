@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "test_support.h"
 
-
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 long MemorySource::read(void* context, char* buffer, std::size_t size)
@@ -169,8 +168,8 @@ std::string scan_mismatch(std::string_view line)
         simd::LineSpaces spaces{{0xaaaaaaaaaaaaaaaa, 0xaaaaaaaaaaaaaaaa}};
         for (std::size_t i = 0; i < line.size(); ++i) {
             std::uint64_t bit = std::uint64_t{1} << (i % 64);
-            spaces.bits[i / 64] = is_white(line[i]) ? spaces.bits[i / 64] | bit
-                                                    : spaces.bits[i / 64] & ~bit;
+            spaces.bits[i / 64] =
+                is_white(line[i]) ? spaces.bits[i / 64] | bit : spaces.bits[i / 64] & ~bit;
         }
         what = scans_differ(view, terminated, &spaces);
         if (!what.empty())
