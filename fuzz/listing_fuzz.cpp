@@ -382,11 +382,6 @@ Run run_on(std::string_view listing, const VolumeSelection& choice, std::size_t 
     return run;
 }
 
-bool is_white(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 std::size_t word_length(std::string_view text)
 {
     std::size_t n = 0;
@@ -460,8 +455,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     make_listing(listing, in);
     // The line reader looks at a partial line again after every read, so
     // tiny blocks on a long listing make a run very slow; this floor keeps a
-    // run to about a hundred reads. (In 30-s runs from an empty corpus it
-    // took the target from 2,100 to 5,200 executions a second.)
+    // run to about a hundred reads.
     std::size_t block_size =
         std::max(block_sizes[(data[1] & 15U) % std::size(block_sizes)], listing.size() / 64);
     unsigned cap_seed = data[1] >> 4U;
@@ -485,8 +479,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ++quota_lines;
     require(lines <= quota_lines, "every report line takes a line beginning with MaxQuota");
 
-    // The reader clears its whole buffer first, 128 KiB for the default
-    // block size; one block as large as the listing reads the same bytes.
+    // One block as large as the listing reads the whole of it at once.
     std::size_t one_block = listing.size() + 1;
 
     // A source that fails where it would end: the report stays up to the

@@ -2,18 +2,22 @@
 // The spine of the filter: a listing's lines, walked volume by volume.
 #include "filter.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "swar.h"
 
 namespace {
 
-// Hundreds of KiB, so static rather than on the stack, where a caller with
-// a small stack could not give them. Constant-initialised, so that no
-// guard or start-up code comes with them.
-constinit LineReader reader{};
-constinit ReportBuffer report{};
+// The storage of one run: hundreds of KiB, so on the heap rather than the
+// stack, where a caller with a small stack could not give them. One
+// allocation a run, and nothing kept between runs.
+struct FilterStorage {
+    LineReader in;
+    ReportBuffer out;
+};
 
 enum class Next { line, end, read_error, write_error };
 
@@ -21,10 +25,10 @@ enum class Next { line, end, read_error, write_error };
 // buffered, after writing out the report lines so far, so that a report
 // never waits behind a slow producer. Inlined into each of its four calls.
 [[gnu::always_inline]] inline Next next_line(LineReader& in, ReportBuffer& out,
-                                             std::string_view& text)
+                                             PaddedLine& line)
 {
-    while (!take_line(in, text)) {
-        if (in.at_end)
+    while (!take_line(in, line)) {
+        if (source_ended(in))
             return Next::end;
         if (!flush_report(out))
             return Next::write_error;
@@ -34,8 +38,9 @@ enum class Next { line, end, read_error, write_error };
     return Next::line;
 }
 
-[[gnu::always_inline]] inline bool starts_with(std::string_view line, std::string_view prefix)
+[[gnu::always_inline]] inline bool starts_with(PaddedLine padded, std::string_view prefix)
 {
+    std::string_view line = padded.text();
     return line.size() >= prefix.size() &&
            (prefix.size() < 8 ? std::memcmp(line.data(), prefix.data(), prefix.size()) == 0
                               : swar::same_bytes(line.data(), prefix.data(), prefix.size()));
@@ -43,21 +48,14 @@ enum class Next { line, end, read_error, write_error };
 
 constexpr std::string_view detail_indent = "    ";
 
-} // namespace
-
-FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelection& choice,
-                            std::size_t block_size)
+FilterStatus filter_with(LineReader& in, ReportBuffer& out, const VolumeSelection& choice)
 {
-    LineReader& in = reader;
-    ReportBuffer& out = report;
-    open_line_reader(in, source, block_size);
-    open_report(out, sink);
     VolumeRecord record;
     simd::LineSpaces spaces;
 
     // Every way out of the loop is the end of input or a failed stream: a
     // record dropped by the end of input would only find the end again.
-    std::string_view line;
+    PaddedLine line;
     Next next;
     for (;;) {
         skip_indented_lines(in);
@@ -66,7 +64,7 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelect
         // A line's first byte is always in the buffer, even when a NUL there
         // leaves its text empty; a NUL is none of the bytes below. Only a
         // line that starts with T can be a summary line.
-        const char first = *line.data();
+        const char first = *line.text().data();
         if (first == ' ' || first == '\n')
             continue;
         if (first == 'T' &&
@@ -106,6 +104,22 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelect
     if (next == Next::write_error || !flushed)
         return FilterStatus::write_error;
     return next == Next::read_error ? FilterStatus::read_error : FilterStatus::ok;
+}
+
+} // namespace
+
+FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelection& choice,
+                            std::size_t block_size)
+{
+    void* memory = std::aligned_alloc(alignof(FilterStorage), sizeof(FilterStorage));
+    if (memory == nullptr)
+        return FilterStatus::no_memory;
+    auto* storage = new (memory) FilterStorage;
+    open_line_reader(storage->in, source, block_size);
+    open_report(storage->out, sink);
+    FilterStatus status = filter_with(storage->in, storage->out, choice);
+    std::free(memory);
+    return status;
 }
 
 FilterStatus run_filter()

@@ -10,7 +10,7 @@
 #include "volreport.h"
 
 // Runs the filter over `source`, reading blocks of `block_size` bytes (1 to
-// `max_block_size`), and writes the report to `sink`. One filter runs at a
-// time in a process: the reader and the report buffer are its own.
+// `max_block_size`), and writes the report to `sink`. Each run has buffers
+// of its own, so runs keep nothing from each other.
 FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelection& choice,
                             std::size_t block_size = default_block_size);

@@ -38,6 +38,14 @@ void open_line_reader(LineReader& reader, ByteSource source, std::size_t block_s
     reader.final_blocks = 0;
     reader.at_end = false;
     reader.may_hold_control = false;
+    reader.clear_masks_after(0);
+}
+
+// The two blocks after the data have no bytes yet, and no newline.
+void LineReader::clear_masks_after(std::size_t used)
+{
+    VOLREPORT_EXPECTS(used + 2 <= blocks);
+    masks[used] = masks[used + 1] = {};
 }
 
 namespace {
@@ -46,7 +54,7 @@ constexpr std::uint64_t all = ~std::uint64_t{0};
 
 } // namespace
 
-bool take_line_slowly(LineReader& reader, std::string_view& text)
+bool take_line_slowly(LineReader& reader, PaddedLine& line)
 {
     // A line that ends past its first two blocks, or that the masks cannot
     // tell about yet, is searched for its newline directly.
@@ -56,7 +64,7 @@ bool take_line_slowly(LineReader& reader, std::string_view& text)
         length = static_cast<std::size_t>(static_cast<const char*>(newline) - reader.begin) + 1;
     else if (available < max_line_bytes && !(reader.at_end && available > 0))
         return false;
-    text = up_to_nul(std::string_view(reader.begin, length));
+    line = reader.padded(up_to_nul(std::string_view(reader.begin, length)));
     reader.begin += length;
     return true;
 }
@@ -110,14 +118,13 @@ bool refill(LineReader& reader)
     if (blocks > first)
         reader.may_hold_control |= simd::best_kernel().classify_lines(
             reader.data + 64 * first, blocks - first, reader.masks + first);
-    // The bit after each newline is a line start; the last byte of the
-    // block before carries into the first of the next.
-    std::uint64_t carry = first == 0 ? 0 : reader.masks[first - 1].newlines >> 63;
+    // A newline at the end of the block before starts a line in this one.
+    std::uint64_t before = first == 0 ? 0 : reader.masks[first - 1].newlines;
     for (std::size_t i = first; i < blocks; ++i) {
-        std::uint64_t newlines = reader.masks[i].newlines;
-        reader.heads[i] = ((newlines << 1) | carry) & ~(newlines | reader.masks[i].blanks);
-        carry = newlines >> 63;
+        reader.heads[i] = simd::line_heads(reader.masks[i], before);
+        before = reader.masks[i].newlines;
     }
+    reader.clear_masks_after(blocks);
     reader.final_blocks = size / 64;
     return true;
 }

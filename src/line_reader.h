@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "contract.h"
 #include "simd.h"
 
 // Where the bytes come from. `read` fills at most `size` bytes of `buffer`
@@ -39,25 +40,42 @@ constexpr std::size_t max_line_bytes = 1023;
 constexpr std::size_t default_block_size = std::size_t{128} * 1024;
 constexpr std::size_t max_block_size = std::size_t{256} * 1024;
 
-// Bytes past a line that the scanners may load and ignore; the reader's
-// storage always has them.
+// Bytes past a line that the scans may load and ignore.
 constexpr std::size_t scan_padding = 64;
 
+// A line of at most `max_line_bytes` bytes with `scan_padding` readable
+// bytes after it. Only storage that keeps the padding makes one, and says
+// where it ends: the line reader, and the tests' padded copies.
+class PaddedLine {
+  public:
+    PaddedLine() = default;
+    PaddedLine(std::string_view text, const char* storage_end) : text_(text)
+    {
+        VOLREPORT_EXPECTS(text.size() <= max_line_bytes &&
+                          storage_end - (text.data() + text.size()) >=
+                              static_cast<std::ptrdiff_t>(scan_padding));
+    }
+    std::string_view text() const { return text_; }
+
+  private:
+    static constexpr char no_text[scan_padding] = {};
+    std::string_view text_{no_text, 0};
+};
+
 // Each block of buffered data is classified once, when it is read; taking
-// lines and passing over indented ones then only walk the masks.
-struct LineReader {
+// lines and passing over indented ones then only walk the masks. Nothing
+// depends on what the storage held before `open_line_reader`: every mask
+// that a line can load has been written by then.
+class LineReader {
     // The buffered data is a partial line kept from the last read, shorter
     // than a line, and one block read behind it, then the padding for the
-    // scans, in whole 64-byte blocks. A line start is always more than a
-    // block before the end of the storage, so the masks of the block after
-    // it are there.
-    static constexpr std::size_t data_size =
-        (max_line_bytes - 1 + max_block_size + scan_padding + 63) / 64 * 64;
-    static constexpr std::size_t blocks = data_size / 64;
-    static_assert((max_line_bytes - 2 + max_block_size) / 64 + 1 < blocks,
-                  "the masks of the block after any line start are in the storage");
-    static_assert(data_size >= max_line_bytes - 1 + max_block_size + scan_padding,
-                  "the padding after the data is in the storage");
+    // scans, in whole 64-byte blocks.
+    static constexpr std::size_t most_data = max_line_bytes - 1 + max_block_size;
+    static constexpr std::size_t data_size = (most_data + scan_padding + 63) / 64 * 64;
+    // The masks of the blocks of the data, and of the two after them: a
+    // line's first block and the next are always loaded.
+    static constexpr std::size_t blocks = (most_data + 63) / 64 + 2;
+    static_assert(data_size >= most_data + scan_padding, "the padding is in the storage");
 
     alignas(64) char data[data_size];
     simd::LineMasks masks[blocks]; // masks[i] describes data[64 * i, 64 * i + 64)
@@ -72,11 +90,37 @@ struct LineReader {
     bool at_end;              // the source has reported its end; no more reads
     bool may_hold_control;    // some buffered byte is below 14 but not a newline: a NUL,
                               // or white space that the masks do not show
+
+    PaddedLine padded(std::string_view text) const { return {text, data + data_size}; }
+    void clear_masks_after(std::size_t used);
+
+    friend void open_line_reader(LineReader&, ByteSource, std::size_t);
+    friend bool take_line_slowly(LineReader&, PaddedLine&);
+    friend bool take_line(LineReader&, PaddedLine&);
+    friend const simd::LineSpaces* line_spaces(const LineReader&, PaddedLine,
+                                               simd::LineSpaces&);
+    friend void skip_indented_lines(LineReader&);
+    friend bool refill(LineReader&);
+    friend std::string_view unread(const LineReader&);
+    friend bool source_ended(const LineReader&);
 };
 
 // Prepares `reader` to read `source` in blocks of `block_size` bytes.
 void open_line_reader(LineReader& reader, ByteSource source,
                       std::size_t block_size = default_block_size);
+
+// The bytes read and not yet taken as lines: a line just taken ends where
+// they begin.
+inline std::string_view unread(const LineReader& reader)
+{
+    return {reader.begin, static_cast<std::size_t>(reader.end - reader.begin)};
+}
+
+// Whether the source has reported its end: no read will add lines.
+inline bool source_ended(const LineReader& reader)
+{
+    return reader.at_end;
+}
 
 // A line up to its first NUL byte.
 inline std::string_view up_to_nul(std::string_view line)
@@ -89,12 +133,11 @@ inline std::string_view up_to_nul(std::string_view line)
 }
 
 // Takes the next line from the bytes already read and gives its text: the
-// line up to its first NUL byte, as a terminated string would hold it; the
-// whole line ends at `reader.begin`. False when a whole line is not
-// buffered yet: then either `reader.at_end` holds and there are no more
-// lines, or `refill` must be called.
-bool take_line_slowly(LineReader& reader, std::string_view& text);
-[[gnu::always_inline]] inline bool take_line(LineReader& reader, std::string_view& text)
+// line up to its first NUL byte, as a terminated string would hold it.
+// False when a whole line is not buffered yet: then either the source has
+// ended and there are no more lines, or `refill` must be called.
+bool take_line_slowly(LineReader& reader, PaddedLine& line);
+[[gnu::always_inline]] inline bool take_line(LineReader& reader, PaddedLine& line)
 {
     // Most lines end in the block they start in or the next: two mask
     // loads, and a newline past the data (a block's masks may be older
@@ -108,38 +151,37 @@ bool take_line_slowly(LineReader& reader, std::string_view& text);
                              ? 64 - from % 64 + 1 + static_cast<std::size_t>(std::countr_zero(next))
                              : ~std::size_t{0};
     if (length > static_cast<std::size_t>(reader.end - reader.begin))
-        return take_line_slowly(reader, text);
-    text = std::string_view(reader.begin, length);
+        return take_line_slowly(reader, line);
+    std::string_view text(reader.begin, length);
     reader.begin += length;
     // NUL bytes are rare enough that a read records only whether it may
     // hold any.
     if (reader.may_hold_control) [[unlikely]]
         text = up_to_nul(text);
+    line = reader.padded(text);
     return true;
 }
 
-// The white space of `text`, the text of a line just taken, from the masks
-// of its blocks, written to `out`; null when the line is longer than
+// The white space of `line`, a line just taken, from the masks of its
+// blocks, written to `out`; null when the line is longer than
 // `LineSpaces::max_bytes` or the buffered data may hold white space that the
 // masks do not show.
 [[gnu::always_inline]] inline const simd::LineSpaces*
-line_spaces(const LineReader& reader, std::string_view text, simd::LineSpaces& out)
+line_spaces(const LineReader& reader, PaddedLine line, simd::LineSpaces& out)
 {
+    std::string_view text = line.text();
     if (reader.may_hold_control || text.size() > simd::LineSpaces::max_bytes)
         return nullptr;
+    VOLREPORT_EXPECTS(text.data() >= reader.data && text.data() + text.size() <= reader.end);
     auto from = static_cast<std::size_t>(text.data() - reader.data);
     std::size_t block = from / 64;
     std::size_t shift = from % 64;
     auto spaces = [&](std::size_t i) { return reader.masks[i].newlines | reader.masks[i].blanks; };
-    // The masks of the block after the line's first are always in the
-    // storage, and those of a third only matter when the line reaches it.
-    // Two shifts stand for one by 64 - shift, which is 0 and not undefined
-    // when shift is 0.
+    // The masks of a third block only matter when the line reaches it.
     std::uint64_t first = spaces(block);
     std::uint64_t second = spaces(block + 1);
-    std::uint64_t third = shift + text.size() > 128 ? spaces(block + 2) : 0;
-    out = {{(first >> shift) | ((second << 1) << (63 - shift)),
-            (second >> shift) | ((third << 1) << (63 - shift))}};
+    std::uint64_t third = shift + text.size() > 8 * sizeof out.bits ? spaces(block + 2) : 0;
+    out = {{simd::funnel(first, second, shift), simd::funnel(second, third, shift)}};
     return &out;
 }
 

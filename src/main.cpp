@@ -46,15 +46,10 @@ void apply_option_letters(const char* letters)
     if (*letters == '\0')
         exit_with_usage();
     for (; *letters != '\0'; ++letters) {
-        switch (*letters) {
-        case 'r': selection.include_read_only = true; break;
-        case 'w': selection.include_read_write = false; break;
-        case 'b': selection.include_backup = true; break;
-        case 'n': selection.include_online = false; break;
-        case 'f': selection.include_offline = true; break;
-        case 'h': exit_with_help();
-        default: exit_with_usage();
-        }
+        if (*letters == 'h')
+            exit_with_help();
+        if (!apply_selection_letter(selection, *letters))
+            exit_with_usage();
     }
 }
 
@@ -139,6 +134,10 @@ int main(int argc, char** argv)
         open_output(output_name);
 
     FilterStatus status = run_filter();
+    if (status == FilterStatus::no_memory) {
+        (void)std::fputs("Out of memory\n", stderr);
+        return 2;
+    }
     bool written = status != FilterStatus::write_error && close_output();
     if (!written) {
         if (output_name != nullptr)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "report.h"
 
+#include <array>
 #include <cstring>
 #include <poll.h>
 #include <unistd.h>
@@ -73,7 +74,7 @@ char* put_digits(char* p, std::uint64_t value)
     }
     std::uint64_t digits = swar::eight_digits(value);
     unsigned zeros = swar::leading_zeros(digits);
-    swar::store8(p, (digits + ascii_zeros) >> (8 * zeros));
+    swar::store8(p, swar::drop_bytes(digits + ascii_zeros, zeros));
     return p + 8 - zeros;
 }
 
@@ -84,15 +85,18 @@ char* put_number(char* p, std::uint64_t value)
     if (value >= 100000000)
         return put_digits(p, value);
     std::uint64_t digits = swar::eight_digits(value);
-    unsigned zeros = swar::leading_zeros(digits);
     // Leading zeros become spaces.
-    std::uint64_t leading = zeros == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * zeros);
     *p = ' ';
-    swar::store8(p + 1, ((digits + ascii_zeros) & ~leading) | (swar::broadcast(' ') & leading));
+    swar::store8(p + 1, swar::fill_bytes(digits + ascii_zeros, swar::leading_zeros(digits), ' '));
     return p + number_column;
 }
 
-constexpr char name_padding[name_column + 1] = "                                ";
+// The name column's width of spaces, to copy whole.
+constexpr auto name_padding = [] {
+    std::array<char, name_column> spaces{};
+    spaces.fill(' ');
+    return spaces;
+}();
 
 } // namespace
 
@@ -104,7 +108,7 @@ bool write_report_line(ReportBuffer& out, const VolumeRecord& record)
     char* start = out.data + out.size;
     char* p = put_word(start, record.name);
     if (record.name.size < name_column) {
-        std::memcpy(p, name_padding, name_column);
+        std::memcpy(p, name_padding.data(), name_column);
         p = start + name_column;
     }
     *p++ = ' ';

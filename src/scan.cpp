@@ -11,22 +11,25 @@ namespace {
 
 // A position in a line, moved field by field through the line's words, the
 // runs of bytes that are not white space. Where the words start and end
-// comes from the line's white-space mask, 128 bits at a time, for all the
-// words there at once, so that where a field starts never waits for the
-// scan of the field before it. [at, end) is what is left of the current
-// word: a field that takes only part of a word leaves the rest to the next.
-// Only a cursor for long lines reads past the first 128 bits: keeping that
-// out of the short lines' one keeps their cursor in registers.
+// comes from the line's white-space mask, a window of 128 bits at a time,
+// for all the words there at once, so that where a field starts never waits
+// for the scan of the field before it. [at, end) is what is left of the
+// current word: a field that takes only part of a word leaves the rest to
+// the next. Only a cursor for long lines reads past the first window:
+// keeping that out of the short lines' one keeps their cursor in registers.
 template <bool Long>
 struct Cursor {
+    static constexpr std::size_t window = 8 * sizeof(simd::LineSpaces::bits);
+    static_assert(simd::LineSpaces::max_bytes < window, "a short line ends in one window");
+
     const char* line;
     const std::uint64_t* spaces; // bit i: byte i is white space
     std::size_t size;
     std::size_t at = 0;
     std::size_t end = 0;
-    std::size_t base = 0;    // the first byte of the part of the mask read
-    std::uint64_t carry = 0; // the byte before that part is not white space
-    std::uint64_t starts[2]; // where the words of that part start, and end
+    std::size_t base = 0;                // the first byte of the window
+    std::uint64_t before = ~std::uint64_t{0}; // the mask before the window
+    std::uint64_t starts[2];             // where the window's words start, and end
     std::uint64_t ends[2];
 
     Cursor(const char* line, std::size_t size, const std::uint64_t* spaces)
@@ -51,27 +54,23 @@ struct Cursor {
                                    : spaces[from / 64] | (all << (size - from));
     }
 
-    // A word starts at a byte that is not white space after one that is,
-    // and ends at white space after a byte that is not.
     void read_mask()
     {
         std::uint64_t low = mask_word(Long ? base : 0);
         std::uint64_t high = mask_word((Long ? base : 0) + 64);
-        std::uint64_t before_low = (~low << 1) | (Long ? carry : 0);
-        std::uint64_t before_high = (~high << 1) | (~low >> 63);
-        carry = ~high >> 63;
-        starts[0] = ~low & ~before_low;
-        starts[1] = ~high & ~before_high;
-        ends[0] = low & before_low;
-        ends[1] = high & before_high;
+        starts[0] = simd::word_starts(low, Long ? before : all);
+        starts[1] = simd::word_starts(high, low);
+        ends[0] = simd::word_ends(low, Long ? before : all);
+        ends[1] = simd::word_ends(high, low);
+        before = high;
     }
 
-    // Moves to the next 128 bits of the mask; false past the line.
+    // Moves to the next window; false past the line.
     [[gnu::noinline]] bool read_more()
     {
-        if (base + 128 > size)
+        if (base + window > size)
             return false;
-        base += 128;
+        base += window;
         read_mask();
         return true;
     }
@@ -181,18 +180,19 @@ template <typename Scan>
 // Runs `scan` on a cursor at the start of `line`, over the white space the
 // caller gave or, without it, that of the line classified here.
 template <typename Scan>
-[[gnu::always_inline]] inline int scan_line(std::string_view line, const simd::LineSpaces* spaces,
+[[gnu::always_inline]] inline int scan_line(PaddedLine line, const simd::LineSpaces* spaces,
                                             Scan scan)
 {
     if (spaces == nullptr)
-        return scan_classified(line, scan);
-    Cursor<false> c(line.data(), line.size(), spaces->bits);
+        return scan_classified(line.text(), scan);
+    VOLREPORT_EXPECTS(line.text().size() <= simd::LineSpaces::max_bytes);
+    Cursor<false> c(line.text().data(), line.text().size(), spaces->bits);
     return scan(c);
 }
 
 } // namespace
 
-int scan_header(std::string_view line, const simd::LineSpaces* spaces, VolumeRecord& record)
+int scan_header(PaddedLine line, const simd::LineSpaces* spaces, VolumeRecord& record)
 {
     return scan_line(line, spaces, [&](auto& c) __attribute__((always_inline)) {
         if (!scan_text(c, record.name))
@@ -210,7 +210,7 @@ int scan_header(std::string_view line, const simd::LineSpaces* spaces, VolumeRec
     });
 }
 
-int scan_first_detail(std::string_view line, const simd::LineSpaces* spaces,
+int scan_first_detail(PaddedLine line, const simd::LineSpaces* spaces,
                       VolumeRecord& record)
 {
     return scan_line(line, spaces, [&](auto& c) __attribute__((always_inline)) {
@@ -220,7 +220,7 @@ int scan_first_detail(std::string_view line, const simd::LineSpaces* spaces,
     });
 }
 
-int scan_quota(std::string_view line, const simd::LineSpaces* spaces, VolumeRecord& record)
+int scan_quota(PaddedLine line, const simd::LineSpaces* spaces, VolumeRecord& record)
 {
     return scan_line(line, spaces, [&](auto& c) __attribute__((always_inline)) {
         // The prefix's one word, MaxQuota, comes first; the quota is next.

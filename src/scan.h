@@ -11,11 +11,9 @@
 // scanning stops at the first field that fails, and the result is the count
 // of fields converted. They neither allocate nor do I/O.
 //
-// Each scan takes the line and, where the caller has it, the line's white
-// space; without it, the scan classifies the line itself. A line is at most
-// `max_line_bytes` long, and every scan may load, and ignore, up to
-// `scan_padding` bytes past its end, which must be readable: the line
-// reader's storage always keeps them.
+// Each scan takes the line, whose type carries the padding that the scans
+// may load past it, and, where the caller has it, the line's white space;
+// without it, the scan classifies the line itself.
 #pragma once
 
 #include <cstddef>
@@ -53,12 +51,12 @@ struct VolumeRecord {
 constexpr std::string_view quota_prefix = "    MaxQuota ";
 
 // Scans a header line; returns the number of fields converted (0 to 5).
-int scan_header(std::string_view line, const simd::LineSpaces* spaces, VolumeRecord& record);
+int scan_header(PaddedLine line, const simd::LineSpaces* spaces, VolumeRecord& record);
 
 // Scans a first detail line; returns the number of words converted (0 to 2).
-int scan_first_detail(std::string_view line, const simd::LineSpaces* spaces,
+int scan_first_detail(PaddedLine line, const simd::LineSpaces* spaces,
                       VolumeRecord& record);
 
 // Scans the quota of a line that begins with `quota_prefix`; returns 1 when
 // it converted.
-int scan_quota(std::string_view line, const simd::LineSpaces* spaces, VolumeRecord& record);
+int scan_quota(PaddedLine line, const simd::LineSpaces* spaces, VolumeRecord& record);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Byte classification, the one place that knows instruction sets.
+// Byte classification, the one place that knows instruction sets, and the
+// bit idioms that walk its masks.
 //
 // The reader and the scanner never look at bytes one by one on their hot
 // paths: a kernel turns 64-byte blocks into bit masks, where bit i
@@ -21,12 +22,12 @@ struct LineMasks {
     std::uint64_t blanks; // ' ' only
 };
 
-// The white space of one line of at most `max_bytes` bytes, bit i for
-// byte i; bits past the line mean nothing. The bit after the line, where
-// its last word ends, is in the mask too.
+// The white space of one line, bit i for byte i; bits past the line mean
+// nothing. A line fits when the byte after it is still in the mask, as
+// that is where its last word ends.
 struct LineSpaces {
-    static constexpr std::size_t max_bytes = 127;
-    std::uint64_t bits[(max_bytes + 1) / 64];
+    std::uint64_t bits[2];
+    static constexpr std::size_t max_bytes = 8 * sizeof bits - 1;
 };
 
 struct Kernel {
@@ -40,11 +41,48 @@ struct Kernel {
     void (*classify_spaces)(const char* p, std::size_t blocks, std::uint64_t* out);
 };
 
-// The fastest kernel this processor runs. Chosen once; cheap to call.
+// The fastest kernel this processor runs. The processor is asked on each
+// call, from what the run-time learnt at start-up: cheap, and no state here.
 const Kernel& best_kernel();
 
-// Every kernel this processor runs, the portable one first: the tests hold
-// each of them to a byte loop.
+// Every kernel this processor runs: the tests hold each of them to a byte
+// loop.
 std::span<const Kernel* const> available_kernels();
+
+// ---- bit idioms on the masks, each held to a bit loop in the tests ----
+
+// Bit i is bit i - 1 of `mask`; bit 0 is the top bit of `before`, the mask
+// of the 64 bytes before.
+constexpr std::uint64_t shifted_in(std::uint64_t mask, std::uint64_t before)
+{
+    return mask << 1 | before >> 63;
+}
+
+// The starts of lines that are neither indented nor empty: the byte after a
+// newline that is neither a space nor a newline.
+constexpr std::uint64_t line_heads(LineMasks block, std::uint64_t newlines_before)
+{
+    return shifted_in(block.newlines, newlines_before) & ~(block.newlines | block.blanks);
+}
+
+// Where words start in a white-space mask: a byte that is not white space
+// after one that is. `before` as for `shifted_in`.
+constexpr std::uint64_t word_starts(std::uint64_t spaces, std::uint64_t before)
+{
+    return ~spaces & shifted_in(spaces, before);
+}
+
+// Where words end: white space after a byte that is not.
+constexpr std::uint64_t word_ends(std::uint64_t spaces, std::uint64_t before)
+{
+    return spaces & ~shifted_in(spaces, before);
+}
+
+// The 64 bits from bit `shift` (0 to 63) of the 128 of `low` and `high`.
+// Two shifts stand for one by 64 - shift, which is undefined when shift is 0.
+constexpr std::uint64_t funnel(std::uint64_t low, std::uint64_t high, std::size_t shift)
+{
+    return low >> shift | (high << 1) << (63 - shift);
+}
 
 } // namespace simd

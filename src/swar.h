@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "contract.h"
+
 namespace swar {
 
 constexpr std::uint64_t ones = 0x0101010101010101;
@@ -45,13 +47,16 @@ inline void store8(char* p, std::uint64_t word)
 // two overlapping word compares, cheaper than a call.
 inline bool same_bytes(const char* a, const char* b, std::size_t n)
 {
+    VOLREPORT_EXPECTS(n >= 8 && n <= 16);
     return load8(a) == load8(b) && load8(a + n - 8) == load8(b + n - 8);
 }
 
-// The top bit of each byte in [lo, hi], for 0 < lo <= hi < 127. The low
-// seven bits are added apart from the top one, so no carry crosses bytes.
-constexpr std::uint64_t bytes_between(std::uint64_t x, unsigned lo, unsigned hi)
+// The top bit of each byte in [lo, hi]. The low seven bits are added apart
+// from the top one, so no carry crosses bytes.
+template <unsigned lo, unsigned hi>
+constexpr std::uint64_t bytes_between(std::uint64_t x)
 {
+    static_assert(0 < lo && lo <= hi && hi < 127, "the sums stay within a byte's low bits");
     std::uint64_t y = x & low7;
     std::uint64_t from_lo = y + broadcast(static_cast<unsigned char>(0x80 - lo));
     std::uint64_t past_hi = y + broadcast(static_cast<unsigned char>(0x80 - hi - 1));
@@ -62,7 +67,7 @@ constexpr std::uint64_t bytes_between(std::uint64_t x, unsigned lo, unsigned hi)
 // is not; 8 when all are.
 inline std::size_t leading_digits(const char* p)
 {
-    std::uint64_t digits = bytes_between(load8(p), '0', '9');
+    std::uint64_t digits = bytes_between<'0', '9'>(load8(p));
     return static_cast<std::size_t>(std::countr_zero(~digits & high)) / 8;
 }
 
@@ -70,6 +75,7 @@ inline std::size_t leading_digits(const char* p)
 // bytes.
 inline bool all_digits(const char* p, std::size_t n)
 {
+    VOLREPORT_EXPECTS(n >= 1 && n <= 16);
     std::size_t first = leading_digits(p);
     return n <= 8 ? first >= n : first == 8 && leading_digits(p + 8) >= n - 8;
 }
@@ -89,6 +95,7 @@ inline std::size_t digit_run(const char* p, std::size_t limit)
 // fours and eights by three multiplications. Loads 8 bytes.
 inline std::uint64_t parse_digits(const char* p, std::size_t n)
 {
+    VOLREPORT_EXPECTS(n >= 1 && n <= 8);
     // Digits are at least '0', so the subtraction borrows from none of
     // them; bytes past the digits are shifted out.
     std::uint64_t word = (load8(p) - broadcast('0')) << (8 * (8 - n));
@@ -102,6 +109,7 @@ inline std::uint64_t parse_digits(const char* p, std::size_t n)
 // eight: sixteen digits always fit. Loads 16 bytes.
 inline std::uint64_t parse_up_to_16_digits(const char* p, std::size_t n)
 {
+    VOLREPORT_EXPECTS(n >= 1 && n <= 16);
     return n <= 8 ? parse_digits(p, n)
                   : parse_digits(p, n - 8) * 100000000 + parse_digits(p + n - 8, 8);
 }
@@ -124,6 +132,21 @@ constexpr std::uint64_t eight_digits(std::uint64_t value)
 constexpr unsigned leading_zeros(std::uint64_t digits)
 {
     return static_cast<unsigned>(std::countr_zero(digits | (std::uint64_t{1} << 56))) / 8;
+}
+
+// `word` without its first `n` bytes (0 to 7): the rest moves down.
+constexpr std::uint64_t drop_bytes(std::uint64_t word, unsigned n)
+{
+    VOLREPORT_EXPECTS(n < 8);
+    return word >> (8 * n);
+}
+
+// `word` with its first `n` bytes (0 to 7) set to `c`.
+constexpr std::uint64_t fill_bytes(std::uint64_t word, unsigned n, unsigned char c)
+{
+    VOLREPORT_EXPECTS(n < 8);
+    std::uint64_t first = (std::uint64_t{1} << (8 * n)) - 1;
+    return (word & ~first) | (broadcast(c) & first);
 }
 
 } // namespace swar

@@ -20,6 +20,10 @@ struct VolumeSelection {
 // listing is read, only read afterwards.
 extern VolumeSelection selection;
 
+// Moves the switch that an option letter names (r, w, b, n or f) away from
+// its default in `choice`; false for any other letter.
+bool apply_selection_letter(VolumeSelection& choice, char letter);
+
 // Whether a volume of this type and status is wanted under `choice`, the
 // process's `selection` when the program runs. Comparisons are exact,
 // whole-word and case-sensitive. Inline, as the filter asks it of every
@@ -46,6 +50,7 @@ enum class FilterStatus {
     ok,          // the whole input was read and every report line written
     read_error,  // reading the listing failed; report lines before it stay
     write_error, // writing the report failed
+    no_memory,   // the run's buffers could not be had; nothing was read
 };
 
 // Reads the listing on standard input (descriptor 0) to its end and writes

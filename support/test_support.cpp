@@ -117,7 +117,7 @@ bool same_word(const Word<N>& word, const char* expected)
 // The three scans of `exact` with `spaces`, against sscanf on the
 // terminated `line`.
 // NOLINTBEGIN(cert-err34-c): the C library's conversion rules are the oracle here
-std::string scans_differ(std::string_view exact, const std::string& line,
+std::string scans_differ(PaddedLine exact, const std::string& line,
                          const simd::LineSpaces* spaces)
 {
     VolumeRecord r;
@@ -152,6 +152,17 @@ std::string scans_differ(std::string_view exact, const std::string& line,
 
 } // namespace
 
+simd::LineSpaces white_space_of(std::string_view line)
+{
+    simd::LineSpaces spaces{{0xaaaaaaaaaaaaaaaa, 0xaaaaaaaaaaaaaaaa}};
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        std::uint64_t bit = std::uint64_t{1} << (i % 64);
+        spaces.bits[i / 64] =
+            is_white(line[i]) ? spaces.bits[i / 64] | bit : spaces.bits[i / 64] & ~bit;
+    }
+    return spaces;
+}
+
 std::string scan_mismatch(std::string_view line)
 {
     // The scanners get a copy followed only by the padding they may load,
@@ -160,17 +171,11 @@ std::string scan_mismatch(std::string_view line)
     std::memcpy(exact.get(), line.data(), line.size());
     for (std::size_t i = 0; i < scan_padding; ++i)
         exact[line.size() + i] = "7K"[i % 2];
-    std::string_view view(exact.get(), line.size());
+    PaddedLine view({exact.get(), line.size()}, exact.get() + line.size() + scan_padding);
     std::string terminated(line);
     std::string what = scans_differ(view, terminated, nullptr);
     if (what.empty() && line.size() <= simd::LineSpaces::max_bytes) {
-        // A mask whose bits past the line are noise, which must not count.
-        simd::LineSpaces spaces{{0xaaaaaaaaaaaaaaaa, 0xaaaaaaaaaaaaaaaa}};
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            std::uint64_t bit = std::uint64_t{1} << (i % 64);
-            spaces.bits[i / 64] =
-                is_white(line[i]) ? spaces.bits[i / 64] | bit : spaces.bits[i / 64] & ~bit;
-        }
+        simd::LineSpaces spaces = white_space_of(line);
         what = scans_differ(view, terminated, &spaces);
         if (!what.empty())
             what += " with a mask";

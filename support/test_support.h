@@ -37,8 +37,11 @@ struct Padded {
     std::string storage;
 
     explicit Padded(std::string_view line);
-    std::string_view view() const { return {storage.data(), text.size()}; }
-    operator std::string_view() const { return view(); }
+    PaddedLine line() const
+    {
+        return {{storage.data(), text.size()}, storage.data() + storage.size()};
+    }
+    operator PaddedLine() const { return line(); }
 };
 
 // White space as the scanning patterns know it.
@@ -46,6 +49,10 @@ constexpr bool is_white(char c)
 {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
+
+// The white-space mask of `line` (at most `LineSpaces::max_bytes` long),
+// bit by bit; the bits past it are noise, which no scan may count.
+simd::LineSpaces white_space_of(std::string_view line);
 
 // Block sizes for the line reader around the 1023-byte line limit, where a
 // piece of a line and a block boundary can meet, a few small ones and the

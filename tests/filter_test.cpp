@@ -155,12 +155,10 @@ const std::vector<FilterRow> rows = {
      std::string(1023, 'y') + header + detail_1 + detail_2 + detail_3, report},
 };
 
-// The line reader's block size must never show in the report.
-const std::size_t block_sizes[] = {1, 2, 7, 1023, 1024, default_block_size};
-
 TEST(Filter, reports_each_complete_wanted_volume)
 {
     for (const FilterRow& row : rows) {
+        // The line reader's block size must never show in the report.
         for (std::size_t block : block_sizes) {
             std::string actual = filter_string(row.listing, {}, block);
             EXPECT_EQ(visible(actual), visible(row.report))

@@ -36,10 +36,11 @@ std::string random_listing(std::mt19937_64& rng)
     return text;
 }
 
-// The reader is hundreds of KiB, too much for the stack.
+// The reader is hundreds of KiB, too much for the stack. Its storage is
+// left as the allocator gives it, as the filter's is.
 std::unique_ptr<LineReader> open_reader(MemorySource& source, std::size_t block)
 {
-    auto reader = std::make_unique<LineReader>();
+    auto reader = std::make_unique_for_overwrite<LineReader>();
     open_line_reader(*reader, source.source(), block);
     return reader;
 }
@@ -51,23 +52,20 @@ std::vector<std::string_view> reader_lines(const std::string& text, std::size_t 
     MemorySource source{text};
     auto reader = open_reader(source, block);
     std::vector<std::string_view> lines;
-    std::string_view line;
-    std::size_t base = 0; // where reader->data starts in `text`
+    PaddedLine line;
     for (;;) {
         if (skip)
             skip_indented_lines(*reader);
         if (take_line(*reader, line)) {
-            // As a view into `text`, so that it compares with fgets lines.
-            auto at = static_cast<std::size_t>(line.data() - reader->data);
-            auto length = static_cast<std::size_t>(reader->begin - line.data());
-            lines.push_back(std::string_view(text).substr(base + at, length));
+            // As a view into `text`, so that it compares with fgets lines:
+            // the whole line ends where the unread bytes begin.
+            std::string_view rest = unread(*reader);
+            auto length = static_cast<std::size_t>(rest.data() - line.text().data());
+            std::size_t end = text.size() - source.rest.size() - rest.size();
+            lines.push_back(std::string_view(text).substr(end - length, length));
             continue;
         }
-        if (reader->at_end)
-            return lines;
-        // A refill keeps the unread bytes at the front of the data.
-        base += static_cast<std::size_t>(reader->begin - reader->data);
-        if (!refill(*reader))
+        if (source_ended(*reader) || !refill(*reader))
             return lines;
     }
 }
@@ -114,15 +112,16 @@ TEST(LineReader, line_spaces_mark_the_white_space_of_every_short_line)
         for (std::size_t block : {std::size_t{1}, std::size_t{64}, default_block_size}) {
             MemorySource source{text};
             auto reader = open_reader(source, block);
-            std::string_view line;
+            PaddedLine padded;
             for (;;) {
-                if (!take_line(*reader, line)) {
-                    if (reader->at_end || !refill(*reader))
+                if (!take_line(*reader, padded)) {
+                    if (source_ended(*reader) || !refill(*reader))
                         break;
                     continue;
                 }
+                std::string_view line = padded.text();
                 simd::LineSpaces room{};
-                const simd::LineSpaces* spaces = line_spaces(*reader, line, room);
+                const simd::LineSpaces* spaces = line_spaces(*reader, padded, room);
                 // Only a byte the masks do not show may keep the answer back.
                 if (plain && line.size() <= simd::LineSpaces::max_bytes) {
                     ASSERT_NE(spaces, nullptr) << visible(line) << " block " << block;

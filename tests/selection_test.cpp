@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include "volreport.h"
 
 namespace {
@@ -12,19 +14,12 @@ struct SelectionRow {
     bool selected;
 };
 
-// The same letters as the command line, applied to a fresh selection.
+// The command line's letters, applied to a fresh selection.
 VolumeSelection with_letters(const char* letters)
 {
     VolumeSelection s;
-    for (; *letters; ++letters) {
-        switch (*letters) {
-        case 'r': s.include_read_only = true; break;
-        case 'w': s.include_read_write = false; break;
-        case 'b': s.include_backup = true; break;
-        case 'n': s.include_online = false; break;
-        case 'f': s.include_offline = true; break;
-        }
-    }
+    for (; *letters; ++letters)
+        EXPECT_TRUE(apply_selection_letter(s, *letters)) << *letters;
     return s;
 }
 
@@ -68,19 +63,18 @@ const SelectionRow rows[] = {
 
 TEST(Selection, type_and_status_must_both_pass)
 {
+    // Other letters move no switch: the default rows still hold.
+    VolumeSelection untouched;
+    for (char c : std::string_view("hRWBNFx-"))
+        EXPECT_FALSE(apply_selection_letter(untouched, c)) << c;
     for (const SelectionRow& row : rows) {
+        if (*row.letters == '\0') {
+            EXPECT_EQ(is_selected(untouched, row.type, row.status), row.selected) << row.type;
+        }
         EXPECT_EQ(is_selected(with_letters(row.letters), row.type, row.status), row.selected)
             << "letters '" << row.letters << "' type '" << row.type << "' status '" << row.status
             << "'";
     }
-}
-
-TEST(Selection, process_selection_starts_with_the_defaults)
-{
-    EXPECT_TRUE(is_selected(selection, "RW", "On-line"));
-    EXPECT_FALSE(is_selected(selection, "RO", "On-line"));
-    EXPECT_FALSE(is_selected(selection, "BK", "On-line"));
-    EXPECT_FALSE(is_selected(selection, "RW", "Off-line"));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "simd.h"
+#include "swar.h"
 #include "test_support.h"
 
 namespace {
@@ -74,13 +75,6 @@ void expect_all_kernels_match(const std::string& bytes)
             expect_kernel_matches(*kernel, bytes, blocks);
 }
 
-TEST(Kernels, the_portable_kernel_is_always_there_and_first)
-{
-    ASSERT_FALSE(simd::available_kernels().empty());
-    EXPECT_STREQ(simd::available_kernels().front()->name, "portable");
-    EXPECT_EQ(&simd::best_kernel(), simd::available_kernels().back());
-}
-
 TEST(Kernels, every_byte_value_is_classified_like_a_byte_loop)
 {
     // All 256 values in order, then in reverse, across three blocks: each
@@ -128,6 +122,44 @@ TEST(Kernels, random_bytes_from_a_listing_alphabet_and_beyond)
         for (std::size_t j = 0; j < 64 * max_blocks; ++j)
             bytes += i % 2 ? alphabet[rng() % alphabet.size()] : static_cast<char>(rng());
         expect_all_kernels_match(bytes);
+    }
+}
+
+// The bit idioms that walk the masks and the word operations of the report
+// line, against loops over single bits and bytes.
+TEST(Idioms, mask_and_word_operations_match_loops)
+{
+    std::mt19937_64 rng(3);
+    auto bit = [](std::uint64_t mask, std::size_t i) { return (mask >> i) & 1U; };
+    for (int n = 0; n < 4000; ++n) {
+        // Dense masks, and sparse ones as real text gives.
+        std::uint64_t a = n % 2 ? rng() : rng() & rng() & rng();
+        std::uint64_t b = n % 3 ? rng() : rng() | rng();
+        std::uint64_t before = rng();
+        std::size_t shift = rng() % 64;
+        simd::LineMasks block{a, b & ~a};
+        std::uint64_t heads = 0, starts = 0, ends = 0, window = 0;
+        for (std::size_t i = 0; i < 64; ++i) {
+            std::uint64_t newline_before = i == 0 ? bit(before, 63) : bit(a, i - 1);
+            std::uint64_t space_before = i == 0 ? bit(before, 63) : bit(b, i - 1);
+            heads |= (newline_before & ((bit(a, i) | bit(block.blanks, i)) ^ 1U)) << i;
+            starts |= (space_before & (bit(b, i) ^ 1U)) << i;
+            ends |= (bit(b, i) & (space_before ^ 1U)) << i;
+            window |= (shift + i < 64 ? bit(a, shift + i) : bit(b, shift + i - 64)) << i;
+        }
+        ASSERT_EQ(simd::line_heads(block, before), heads);
+        ASSERT_EQ(simd::word_starts(b, before), starts);
+        ASSERT_EQ(simd::word_ends(b, before), ends);
+        ASSERT_EQ(simd::funnel(a, b, shift), window) << shift;
+
+        auto k = static_cast<unsigned>(rng() % 8);
+        std::uint64_t dropped = 0, filled = 0;
+        for (unsigned i = 0; i < 8; ++i) {
+            dropped |= i + k < 8 ? ((b >> 8 * (i + k)) & 0xffU) << 8 * i : 0;
+            filled |= (i < k ? std::uint64_t{'x'} : (b >> 8 * i) & 0xffU) << 8 * i;
+        }
+        ASSERT_EQ(swar::drop_bytes(b, k), dropped) << k;
+        ASSERT_EQ(swar::fill_bytes(b, k, 'x'), filled) << k;
     }
 }
 
