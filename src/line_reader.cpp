@@ -37,7 +37,7 @@ void open_line_reader(LineReader& reader, ByteSource source, std::size_t block_s
     reader.end = reader.data;
     reader.final_blocks = 0;
     reader.at_end = false;
-    reader.may_hold_control = false;
+    reader.may_hold_nul = false;
     reader.clear_masks_after(0);
 }
 
@@ -82,9 +82,9 @@ void skip_indented_lines(LineReader& reader)
     const std::size_t reach = begin + max_line_bytes;
     const std::size_t last = end - 1 < reach ? end - 1 : reach;
     std::size_t block = begin / 64;
-    std::uint64_t heads = reader.heads[block] & (all << (begin % 64));
+    std::uint64_t heads = reader.masks[block].heads & (all << (begin % 64));
     while (heads == 0 && (block + 1) * 64 <= last)
-        heads = reader.heads[++block];
+        heads = reader.masks[++block].heads;
     std::size_t stop = block * 64 + static_cast<std::size_t>(std::countr_zero(heads));
     if (stop <= last)
         reader.begin = reader.data + stop;
@@ -101,7 +101,7 @@ bool refill(LineReader& reader)
         reader.begin = reader.data;
         reader.end = reader.data + kept;
         reader.final_blocks = 0;
-        reader.may_hold_control = false;
+        reader.may_hold_nul = false;
     }
     long n = reader.source.read(reader.source.context, reader.data + kept, reader.block_size);
     if (n < 0)
@@ -115,15 +115,11 @@ bool refill(LineReader& reader)
     auto size = static_cast<std::size_t>(reader.end - reader.data);
     std::size_t blocks = (size + 63) / 64;
     std::size_t first = reader.final_blocks;
-    if (blocks > first)
-        reader.may_hold_control |= simd::best_kernel().classify_lines(
-            reader.data + 64 * first, blocks - first, reader.masks + first);
     // A newline at the end of the block before starts a line in this one.
     std::uint64_t before = first == 0 ? 0 : reader.masks[first - 1].newlines;
-    for (std::size_t i = first; i < blocks; ++i) {
-        reader.heads[i] = simd::line_heads(reader.masks[i], before);
-        before = reader.masks[i].newlines;
-    }
+    if (blocks > first)
+        reader.may_hold_nul |= simd::best_kernel().classify_lines(
+            reader.data + 64 * first, blocks - first, before, reader.masks + first);
     reader.clear_masks_after(blocks);
     reader.final_blocks = size / 64;
     return true;

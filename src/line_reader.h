@@ -79,8 +79,6 @@ class LineReader {
 
     alignas(64) char data[data_size];
     simd::LineMasks masks[blocks]; // masks[i] describes data[64 * i, 64 * i + 64)
-    std::uint64_t heads[blocks];   // bit j of heads[i]: a line starts at data[64 * i + j]
-                                   // after a newline, and is neither indented nor empty
 
     ByteSource source;
     std::size_t block_size; // bytes asked of each read, 1 to `max_block_size`
@@ -88,8 +86,7 @@ class LineReader {
     const char* end;
     std::size_t final_blocks; // leading blocks of data whose masks no read changes
     bool at_end;              // the source has reported its end; no more reads
-    bool may_hold_control;    // some buffered byte is below 14 but not a newline: a NUL,
-                              // or white space that the masks do not show
+    bool may_hold_nul;        // some buffered byte is a NUL
 
     PaddedLine padded(std::string_view text) const { return {text, data + data_size}; }
     void clear_masks_after(std::size_t used);
@@ -97,8 +94,7 @@ class LineReader {
     friend void open_line_reader(LineReader&, ByteSource, std::size_t);
     friend bool take_line_slowly(LineReader&, PaddedLine&);
     friend bool take_line(LineReader&, PaddedLine&);
-    friend const simd::LineSpaces* line_spaces(const LineReader&, PaddedLine,
-                                               simd::LineSpaces&);
+    friend const simd::LineSpaces* line_spaces(const LineReader&, PaddedLine, simd::LineSpaces&);
     friend void skip_indented_lines(LineReader&);
     friend bool refill(LineReader&);
     friend std::string_view unread(const LineReader&);
@@ -125,11 +121,7 @@ inline bool source_ended(const LineReader& reader)
 // A line up to its first NUL byte.
 inline std::string_view up_to_nul(std::string_view line)
 {
-    const void* nul = std::memchr(line.data(), '\0', line.size());
-    return nul == nullptr
-               ? line
-               : line.substr(0,
-                             static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
+    return line.substr(0, line.find('\0'));
 }
 
 // Takes the next line from the bytes already read and gives its text: the
@@ -156,7 +148,7 @@ bool take_line_slowly(LineReader& reader, PaddedLine& line);
     reader.begin += length;
     // NUL bytes are rare enough that a read records only whether it may
     // hold any.
-    if (reader.may_hold_control) [[unlikely]]
+    if (reader.may_hold_nul) [[unlikely]]
         text = up_to_nul(text);
     line = reader.padded(text);
     return true;
@@ -164,13 +156,12 @@ bool take_line_slowly(LineReader& reader, PaddedLine& line);
 
 // The white space of `line`, a line just taken, from the masks of its
 // blocks, written to `out`; null when the line is longer than
-// `LineSpaces::max_bytes` or the buffered data may hold white space that the
-// masks do not show.
+// `LineSpaces::max_bytes`. A line cut at a NUL keeps the masks of its text.
 [[gnu::always_inline]] inline const simd::LineSpaces*
 line_spaces(const LineReader& reader, PaddedLine line, simd::LineSpaces& out)
 {
     std::string_view text = line.text();
-    if (reader.may_hold_control || text.size() > simd::LineSpaces::max_bytes)
+    if (text.size() > simd::LineSpaces::max_bytes)
         return nullptr;
     VOLREPORT_EXPECTS(text.data() >= reader.data && text.data() + text.size() <= reader.end);
     auto from = static_cast<std::size_t>(text.data() - reader.data);

@@ -9,33 +9,31 @@
 
 namespace {
 
-// A position in a line, moved field by field through the line's words, the
-// runs of bytes that are not white space. Where the words start and end
-// comes from the line's white-space mask, a window of 128 bits at a time,
-// for all the words there at once, so that where a field starts never waits
-// for the scan of the field before it. [at, end) is what is left of the
-// current word: a field that takes only part of a word leaves the rest to
-// the next. Only a cursor for long lines reads past the first window:
-// keeping that out of the short lines' one keeps their cursor in registers.
-template <bool Long>
-struct Cursor {
-    static constexpr std::size_t window = 8 * sizeof(simd::LineSpaces::bits);
-    static_assert(simd::LineSpaces::max_bytes < window, "a short line ends in one window");
-
+// A position in a line of at most `LineSpaces::max_bytes` bytes, moved
+// field by field through the line's words, the runs of bytes that are not
+// white space. Where the words start and end comes from the line's
+// white-space mask, for all its words at once, so that where a field starts
+// never waits for the scan of the field before it. [at, end) is what is
+// left of the current word: a field that takes only part of a word leaves
+// the rest to the next.
+struct MaskCursor {
     const char* line;
-    const std::uint64_t* spaces; // bit i: byte i is white space
-    std::size_t size;
     std::size_t at = 0;
     std::size_t end = 0;
-    std::size_t base = 0;                // the first byte of the window
-    std::uint64_t before = ~std::uint64_t{0}; // the mask before the window
-    std::uint64_t starts[2];             // where the window's words start, and end
+    std::uint64_t starts[2]; // where the line's words start, and end
     std::uint64_t ends[2];
 
-    Cursor(const char* line, std::size_t size, const std::uint64_t* spaces)
-        : line(line), spaces(spaces), size(size)
+    MaskCursor(const char* line, std::size_t size, const simd::LineSpaces& spaces) : line(line)
     {
-        read_mask();
+        // Bytes past the line count as white space, so that every word ends
+        // where the line does; the byte before it too.
+        constexpr std::uint64_t all = ~std::uint64_t{0};
+        std::uint64_t low = size >= 64 ? spaces.bits[0] : spaces.bits[0] | all << size;
+        std::uint64_t high = size >= 64 ? spaces.bits[1] | all << (size - 64) : all;
+        starts[0] = simd::word_starts(low, all);
+        starts[1] = simd::word_starts(high, low);
+        ends[0] = simd::word_ends(low, all);
+        ends[1] = simd::word_ends(high, low);
     }
 
     // Moves past white space to the next byte of a word; false when there
@@ -43,63 +41,46 @@ struct Cursor {
     bool skip_space() { return at < end || (next(starts, at) && next(ends, end)); }
 
   private:
-    static constexpr std::uint64_t all = ~std::uint64_t{0};
-
-    // The 64 bits of the mask from byte `from` on. Bytes past the line
-    // count as white space, so that every word ends.
-    std::uint64_t mask_word(std::size_t from) const
+    // Takes the lowest position left in `bits`; false when there is none.
+    static bool next(std::uint64_t (&bits)[2], std::size_t& position)
     {
-        return from >= size        ? all
-               : size - from >= 64 ? spaces[from / 64]
-                                   : spaces[from / 64] | (all << (size - from));
-    }
-
-    void read_mask()
-    {
-        std::uint64_t low = mask_word(Long ? base : 0);
-        std::uint64_t high = mask_word((Long ? base : 0) + 64);
-        starts[0] = simd::word_starts(low, Long ? before : all);
-        starts[1] = simd::word_starts(high, low);
-        ends[0] = simd::word_ends(low, Long ? before : all);
-        ends[1] = simd::word_ends(high, low);
-        before = high;
-    }
-
-    // Moves to the next window; false past the line.
-    [[gnu::noinline]] bool read_more()
-    {
-        if (base + window > size)
-            return false;
-        base += window;
-        read_mask();
-        return true;
-    }
-
-    // Takes the lowest position left in `bits`, reading on where needed;
-    // false when there is none.
-    bool next(std::uint64_t (&bits)[2], std::size_t& position)
-    {
-        for (;;) {
-            if (bits[0] != 0) {
-                position = (Long ? base : 0) + static_cast<std::size_t>(std::countr_zero(bits[0]));
-                bits[0] &= bits[0] - 1;
-                return true;
-            }
-            if (bits[1] != 0) {
-                position =
-                    (Long ? base : 0) + 64 + static_cast<std::size_t>(std::countr_zero(bits[1]));
-                bits[1] &= bits[1] - 1;
-                return true;
-            }
-            if (!Long || !read_more())
-                return false;
+        if (bits[0] != 0) {
+            position = static_cast<std::size_t>(std::countr_zero(bits[0]));
+            bits[0] &= bits[0] - 1;
+            return true;
         }
+        if (bits[1] != 0) {
+            position = 64 + static_cast<std::size_t>(std::countr_zero(bits[1]));
+            bits[1] &= bits[1] - 1;
+            return true;
+        }
+        return false;
+    }
+};
+
+// The same walk a byte at a time, for the lines without a mask: long ones,
+// and those with control bytes, which the reader's masks do not describe.
+struct ByteCursor {
+    const char* line;
+    std::size_t size;
+    std::size_t at = 0;
+    std::size_t end = 0;
+
+    bool skip_space()
+    {
+        if (at < end)
+            return true;
+        while (at < size && is_white(line[at]))
+            ++at;
+        for (end = at; end < size && !is_white(line[end]);)
+            ++end;
+        return at < size;
     }
 };
 
 // The fields' scans are inlined, so that the cursor stays in registers.
-template <bool Long, std::size_t N>
-[[gnu::always_inline]] inline bool scan_text(Cursor<Long>& c, Word<N>& out)
+template <typename Cursor, std::size_t N>
+[[gnu::always_inline]] inline bool scan_text(Cursor& c, Word<N>& out)
 {
     if (!c.skip_space())
         return false;
@@ -127,8 +108,8 @@ template <bool Long, std::size_t N>
     return true;
 }
 
-template <bool Long>
-[[gnu::always_inline]] inline bool scan_number(Cursor<Long>& c, std::uint64_t& out)
+template <typename Cursor>
+[[gnu::always_inline]] inline bool scan_number(Cursor& c, std::uint64_t& out)
 {
     if (!c.skip_space())
         return false;
@@ -162,31 +143,24 @@ template <bool Long>
     return true;
 }
 
-// Runs `scan` on a cursor over a line that no mask came with, or that is
-// too long for one: out of line, as listings seldom have them.
+// Runs `scan` on a cursor at the start of `line`, over the white space the
+// caller gave or, without it, a byte at a time out of line, as listings
+// seldom need that.
 template <typename Scan>
-[[gnu::noinline]] int scan_classified(std::string_view line, Scan scan)
+[[gnu::noinline]] int scan_bytes(std::string_view line, Scan scan)
 {
-    std::uint64_t spaces[(max_line_bytes + 63) / 64];
-    simd::best_kernel().classify_spaces(line.data(), (line.size() + 63) / 64, spaces);
-    if (line.size() <= simd::LineSpaces::max_bytes) {
-        Cursor<false> c(line.data(), line.size(), spaces);
-        return scan(c);
-    }
-    Cursor<true> c(line.data(), line.size(), spaces);
+    ByteCursor c{line.data(), line.size()};
     return scan(c);
 }
 
-// Runs `scan` on a cursor at the start of `line`, over the white space the
-// caller gave or, without it, that of the line classified here.
 template <typename Scan>
 [[gnu::always_inline]] inline int scan_line(PaddedLine line, const simd::LineSpaces* spaces,
                                             Scan scan)
 {
     if (spaces == nullptr)
-        return scan_classified(line.text(), scan);
+        return scan_bytes(line.text(), scan);
     VOLREPORT_EXPECTS(line.text().size() <= simd::LineSpaces::max_bytes);
-    Cursor<false> c(line.text().data(), line.text().size(), spaces->bits);
+    MaskCursor c(line.text().data(), line.text().size(), *spaces);
     return scan(c);
 }
 
@@ -194,38 +168,40 @@ template <typename Scan>
 
 int scan_header(PaddedLine line, const simd::LineSpaces* spaces, VolumeRecord& record)
 {
-    return scan_line(line, spaces, [&](auto& c) __attribute__((always_inline)) {
-        if (!scan_text(c, record.name))
-            return 0;
-        if (!scan_number(c, record.volume_number))
-            return 1;
-        if (!scan_text(c, record.type))
-            return 2;
-        if (!scan_number(c, record.size_k))
-            return 3;
-        if (!c.skip_space() || c.line[c.at] != 'K')
-            return 4;
-        ++c.at;
-        return scan_text(c, record.status) ? 5 : 4;
-    });
+    return scan_line(
+        line, spaces, [&](auto& c) __attribute__((always_inline)) {
+            if (!scan_text(c, record.name))
+                return 0;
+            if (!scan_number(c, record.volume_number))
+                return 1;
+            if (!scan_text(c, record.type))
+                return 2;
+            if (!scan_number(c, record.size_k))
+                return 3;
+            if (!c.skip_space() || c.line[c.at] != 'K')
+                return 4;
+            ++c.at;
+            return scan_text(c, record.status) ? 5 : 4;
+        });
 }
 
-int scan_first_detail(PaddedLine line, const simd::LineSpaces* spaces,
-                      VolumeRecord& record)
+int scan_first_detail(PaddedLine line, const simd::LineSpaces* spaces, VolumeRecord& record)
 {
-    return scan_line(line, spaces, [&](auto& c) __attribute__((always_inline)) {
-        if (!scan_text(c, record.detail_word_1))
-            return 0;
-        return scan_text(c, record.detail_word_2) ? 2 : 1;
-    });
+    return scan_line(
+        line, spaces, [&](auto& c) __attribute__((always_inline)) {
+            if (!scan_text(c, record.detail_word_1))
+                return 0;
+            return scan_text(c, record.detail_word_2) ? 2 : 1;
+        });
 }
 
 int scan_quota(PaddedLine line, const simd::LineSpaces* spaces, VolumeRecord& record)
 {
-    return scan_line(line, spaces, [&](auto& c) __attribute__((always_inline)) {
-        // The prefix's one word, MaxQuota, comes first; the quota is next.
-        c.skip_space();
-        c.at = c.end;
-        return scan_number(c, record.max_quota_k) ? 1 : 0;
-    });
+    return scan_line(
+        line, spaces, [&](auto& c) __attribute__((always_inline)) {
+            // The prefix's one word, MaxQuota, comes first; the quota is next.
+            c.skip_space();
+            c.at = c.end;
+            return scan_number(c, record.max_quota_k) ? 1 : 0;
+        });
 }

@@ -47,6 +47,12 @@ struct VolumeRecord {
     std::uint64_t max_quota_k = 0;
 };
 
+// White space as the patterns know it.
+constexpr bool is_white(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 // The first bytes of a quota line; its number follows.
 constexpr std::string_view quota_prefix = "    MaxQuota ";
 
@@ -54,8 +60,7 @@ constexpr std::string_view quota_prefix = "    MaxQuota ";
 int scan_header(PaddedLine line, const simd::LineSpaces* spaces, VolumeRecord& record);
 
 // Scans a first detail line; returns the number of words converted (0 to 2).
-int scan_first_detail(PaddedLine line, const simd::LineSpaces* spaces,
-                      VolumeRecord& record);
+int scan_first_detail(PaddedLine line, const simd::LineSpaces* spaces, VolumeRecord& record);
 
 // Scans the quota of a line that begins with `quota_prefix`; returns 1 when
 // it converted.

@@ -4,6 +4,8 @@
 // differ. VOLREPORT_SIMD=0 leaves the portable kernel alone.
 #include "simd.h"
 
+#include <iterator>
+
 #include "swar.h"
 
 #if !defined(VOLREPORT_SIMD)
@@ -30,7 +32,6 @@ namespace {
 namespace portable {
 
 using swar::broadcast;
-using swar::bytes_between;
 using swar::high;
 using swar::load8;
 using swar::low7;
@@ -56,50 +57,38 @@ struct Gather {
     std::uint64_t mask() const { return transpose(bits); }
 };
 
-bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
+bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
 {
-    // The top bit of each byte below 14 that is not a newline; the other
-    // bits are left unmasked until the end, so the test shares the work of
-    // the newline test.
-    std::uint64_t controls = 0;
+    std::uint64_t nuls = 0;
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         Gather newlines;
+        Gather spaces;
         Gather blanks;
         for (std::size_t i = 0; i < 8; ++i) {
-            // The three tests share the word's low seven bits and its top
-            // bits: a test for a zero byte after an exclusive or with the
-            // value, whose common part is taken once. Exact: no carry
-            // crosses bytes, since the low seven bits are added apart from
-            // the top one.
+            // The tests for one byte value share the word's low seven bits
+            // and its top bits: a test for a zero byte after an exclusive or
+            // with the value. Exact: no carry crosses bytes, since the low
+            // seven bits are added apart from the top one.
             std::uint64_t x = load8(p + 8 * i);
             std::uint64_t low = x & low7;
             std::uint64_t top = x | low7;
-            std::uint64_t newline = ~(((low ^ (broadcast('\n'))) + low7) | top);
+            std::uint64_t newline = ~(((low ^ broadcast('\n')) + low7) | top);
+            std::uint64_t space = ~(((low ^ broadcast(' ')) + low7) | top);
             newlines.add(newline, i);
-            blanks.add(~(((low ^ (broadcast(' '))) + low7) | top), i);
-            controls |= ~((low + broadcast(0x80 - 14)) | top | newline);
+            spaces.add(space, i);
+            blanks.add(space | (swar::bytes_between<'\t', '\r'>(x) & ~newline), i);
+            nuls |= ~((low + low7) | top);
         }
-        out[b] = {newlines.mask(), blanks.mask()};
+        std::uint64_t lines = newlines.mask();
+        out[b] = {lines, blanks.mask(), line_heads(lines, spaces.mask(), before)};
+        before = lines;
     }
-    return (controls & high) != 0;
-}
-
-void classify_spaces(const char* p, std::size_t blocks, std::uint64_t* out)
-{
-    for (std::size_t b = 0; b < blocks; ++b, p += 64) {
-        Gather spaces;
-        for (std::size_t i = 0; i < 8; ++i) {
-            std::uint64_t x = load8(p + 8 * i);
-            std::uint64_t blank = ~((((x & low7) ^ broadcast(' ')) + low7) | x | low7);
-            spaces.add(blank | bytes_between<'\t', '\r'>(x), i);
-        }
-        out[b] = spaces.mask();
-    }
+    return nuls != 0;
 }
 
 } // namespace portable
 
-constexpr Kernel portable_kernel{"portable", portable::classify_lines, portable::classify_spaces};
+constexpr Kernel portable_kernel{"portable", portable::classify_lines};
 
 #if defined(VOLREPORT_SSE2)
 // ---- SSE2: four 16-byte compares per block ----
@@ -110,43 +99,36 @@ std::uint64_t bits(__m128i hits, std::size_t i)
     return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << (16 * i);
 }
 
-bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
+bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
 {
-    __m128i controls = _mm_setzero_si128();
+    __m128i nuls = _mm_setzero_si128();
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t newlines = 0;
+        std::uint64_t spaces = 0;
         std::uint64_t blanks = 0;
+        // Unrolled, so that the shifts of the masks are constants.
+#pragma GCC unroll 4
         for (std::size_t i = 0; i < 4; ++i) {
             __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
             __m128i newline = _mm_cmpeq_epi8(x, _mm_set1_epi8('\n'));
-            newlines |= bits(newline, i);
-            blanks |= bits(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')), i);
-            __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(x, _mm_set1_epi8(13)), x);
-            controls = _mm_or_si128(controls, _mm_andnot_si128(newline, control));
-        }
-        out[b] = {newlines, blanks};
-    }
-    return _mm_movemask_epi8(controls) != 0;
-}
-
-void classify_spaces(const char* p, std::size_t blocks, std::uint64_t* out)
-{
-    for (std::size_t b = 0; b < blocks; ++b, p += 64) {
-        std::uint64_t spaces = 0;
-        for (std::size_t i = 0; i < 4; ++i) {
-            __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+            __m128i space = _mm_cmpeq_epi8(x, _mm_set1_epi8(' '));
             // \t to \r: at most 4 past \t, by an unsigned minimum.
             __m128i tab = _mm_sub_epi8(x, _mm_set1_epi8('\t'));
             __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(tab, _mm_set1_epi8(4)), tab);
-            spaces |= bits(_mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')), control), i);
+            newlines |= bits(newline, i);
+            spaces |= bits(space, i);
+            blanks |= bits(_mm_or_si128(space, _mm_andnot_si128(newline, control)), i);
+            nuls = _mm_or_si128(nuls, _mm_cmpeq_epi8(x, _mm_setzero_si128()));
         }
-        out[b] = spaces;
+        out[b] = {newlines, blanks, line_heads(newlines, spaces, before)};
+        before = newlines;
     }
+    return _mm_movemask_epi8(nuls) != 0;
 }
 
 } // namespace sse2
 
-constexpr Kernel sse2_kernel{"sse2", sse2::classify_lines, sse2::classify_spaces};
+constexpr Kernel sse2_kernel{"sse2", sse2::classify_lines};
 #endif
 
 #if defined(VOLREPORT_AVX2)
@@ -159,43 +141,35 @@ namespace avx2 {
            << (32 * i);
 }
 
-[[gnu::target("avx2")]] bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
+[[gnu::target("avx2")]] bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before,
+                                            LineMasks* out)
 {
-    __m256i controls = _mm256_setzero_si256();
+    __m256i nuls = _mm256_setzero_si256();
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t newlines = 0;
+        std::uint64_t spaces = 0;
         std::uint64_t blanks = 0;
+#pragma GCC unroll 2
         for (std::size_t i = 0; i < 2; ++i) {
             __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
             __m256i newline = _mm256_cmpeq_epi8(x, _mm256_set1_epi8('\n'));
-            newlines |= bits(newline, i);
-            blanks |= bits(_mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')), i);
-            __m256i control = _mm256_cmpeq_epi8(_mm256_min_epu8(x, _mm256_set1_epi8(13)), x);
-            controls = _mm256_or_si256(controls, _mm256_andnot_si256(newline, control));
-        }
-        out[b] = {newlines, blanks};
-    }
-    return _mm256_movemask_epi8(controls) != 0;
-}
-
-[[gnu::target("avx2")]] void classify_spaces(const char* p, std::size_t blocks, std::uint64_t* out)
-{
-    for (std::size_t b = 0; b < blocks; ++b, p += 64) {
-        std::uint64_t spaces = 0;
-        for (std::size_t i = 0; i < 2; ++i) {
-            __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
+            __m256i space = _mm256_cmpeq_epi8(x, _mm256_set1_epi8(' '));
             __m256i tab = _mm256_sub_epi8(x, _mm256_set1_epi8('\t'));
             __m256i control = _mm256_cmpeq_epi8(_mm256_min_epu8(tab, _mm256_set1_epi8(4)), tab);
-            spaces |=
-                bits(_mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')), control), i);
+            newlines |= bits(newline, i);
+            spaces |= bits(space, i);
+            blanks |= bits(_mm256_or_si256(space, _mm256_andnot_si256(newline, control)), i);
+            nuls = _mm256_or_si256(nuls, _mm256_cmpeq_epi8(x, _mm256_setzero_si256()));
         }
-        out[b] = spaces;
+        out[b] = {newlines, blanks, line_heads(newlines, spaces, before)};
+        before = newlines;
     }
+    return _mm256_movemask_epi8(nuls) != 0;
 }
 
 } // namespace avx2
 
-constexpr Kernel avx2_kernel{"avx2", avx2::classify_lines, avx2::classify_spaces};
+constexpr Kernel avx2_kernel{"avx2", avx2::classify_lines};
 #endif
 
 #if defined(VOLREPORT_NEON)
@@ -215,42 +189,33 @@ std::uint64_t bits(uint8x16_t m0, uint8x16_t m1, uint8x16_t m2, uint8x16_t m3)
     return vgetq_lane_u64(vreinterpretq_u64_u8(sum0), 0);
 }
 
-bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
+bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
 {
-    uint8x16_t controls = vdupq_n_u8(0);
+    uint8x16_t nuls = vdupq_n_u8(0);
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
-        uint8x16_t x[4];
-        for (std::size_t i = 0; i < 4; ++i)
-            x[i] = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p + 16 * i));
-        const uint8x16_t newline = vdupq_n_u8('\n');
-        const uint8x16_t blank = vdupq_n_u8(' ');
-        out[b].newlines = bits(vceqq_u8(x[0], newline), vceqq_u8(x[1], newline),
-                               vceqq_u8(x[2], newline), vceqq_u8(x[3], newline));
-        out[b].blanks = bits(vceqq_u8(x[0], blank), vceqq_u8(x[1], blank), vceqq_u8(x[2], blank),
-                             vceqq_u8(x[3], blank));
-        for (std::size_t i = 0; i < 4; ++i)
-            controls = vorrq_u8(controls,
-                                vbicq_u8(vcleq_u8(x[i], vdupq_n_u8(13)), vceqq_u8(x[i], newline)));
-    }
-    return vmaxvq_u8(controls) != 0;
-}
-
-void classify_spaces(const char* p, std::size_t blocks, std::uint64_t* out)
-{
-    for (std::size_t b = 0; b < blocks; ++b, p += 64) {
+        uint8x16_t newline[4];
         uint8x16_t space[4];
+        uint8x16_t blank[4];
         for (std::size_t i = 0; i < 4; ++i) {
             uint8x16_t x = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p + 16 * i));
+            newline[i] = vceqq_u8(x, vdupq_n_u8('\n'));
+            space[i] = vceqq_u8(x, vdupq_n_u8(' '));
             uint8x16_t control = vcleq_u8(vsubq_u8(x, vdupq_n_u8('\t')), vdupq_n_u8(4));
-            space[i] = vorrq_u8(vceqq_u8(x, vdupq_n_u8(' ')), control);
+            blank[i] = vorrq_u8(space[i], vbicq_u8(control, newline[i]));
+            nuls = vorrq_u8(nuls, vceqq_u8(x, vdupq_n_u8(0)));
         }
-        out[b] = bits(space[0], space[1], space[2], space[3]);
+        std::uint64_t newlines = bits(newline[0], newline[1], newline[2], newline[3]);
+        std::uint64_t spaces = bits(space[0], space[1], space[2], space[3]);
+        out[b] = {newlines, bits(blank[0], blank[1], blank[2], blank[3]),
+                  line_heads(newlines, spaces, before)};
+        before = newlines;
     }
+    return vmaxvq_u8(nuls) != 0;
 }
 
 } // namespace neon
 
-constexpr Kernel neon_kernel{"neon", neon::classify_lines, neon::classify_spaces};
+constexpr Kernel neon_kernel{"neon", neon::classify_lines};
 #endif
 
 // Portable first, fastest last, and AVX2, when the build has it, at the
@@ -268,26 +233,20 @@ constexpr const Kernel* all_kernels[] = {
 #endif
 };
 
-std::size_t usable_kernels()
-{
-    std::size_t count = sizeof all_kernels / sizeof all_kernels[0];
-#if defined(VOLREPORT_AVX2)
-    if (!__builtin_cpu_supports("avx2"))
-        --count;
-#endif
-    return count;
-}
-
 } // namespace
-
-const Kernel& best_kernel()
-{
-    return *all_kernels[usable_kernels() - 1];
-}
 
 std::span<const Kernel* const> available_kernels()
 {
-    return {all_kernels, usable_kernels()};
+#if defined(VOLREPORT_AVX2)
+    if (!__builtin_cpu_supports("avx2"))
+        return {all_kernels, std::size(all_kernels) - 1};
+#endif
+    return all_kernels;
+}
+
+const Kernel& best_kernel()
+{
+    return *available_kernels().back();
 }
 
 } // namespace simd

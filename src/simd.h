@@ -15,11 +15,13 @@
 
 namespace simd {
 
-// What the line reader needs of a block: where lines end, and which bytes
-// are spaces, the first byte of an indented line.
+// What the line reader needs of a block: where lines end, the rest of the
+// white space, and where the lines start that are neither indented nor
+// empty, the only ones a listing's walk stops at.
 struct LineMasks {
     std::uint64_t newlines;
-    std::uint64_t blanks; // ' ' only
+    std::uint64_t blanks; // " \t\v\f\r"
+    std::uint64_t heads;  // the byte after a newline, neither a space nor a newline
 };
 
 // The white space of one line, bit i for byte i; bits past the line mean
@@ -32,13 +34,10 @@ struct LineSpaces {
 
 struct Kernel {
     const char* name;
-    // Classifies the `blocks` 64-byte blocks at `p` into `out[0, blocks)`
-    // and tells whether any of their bytes is below 14 but not a newline:
-    // a NUL, or white space that the masks do not show.
-    bool (*classify_lines)(const char* p, std::size_t blocks, LineMasks* out);
-    // Marks the white space (" \t\n\v\f\r") of the `blocks` 64-byte blocks
-    // at `p` in `out[0, blocks)`.
-    void (*classify_spaces)(const char* p, std::size_t blocks, std::uint64_t* out);
+    // Classifies the `blocks` 64-byte blocks at `p` into `out[0, blocks)`,
+    // after a block whose newlines were `before`, and tells whether any of
+    // their bytes is a NUL.
+    bool (*classify_lines)(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out);
 };
 
 // The fastest kernel this processor runs. The processor is asked on each
@@ -60,9 +59,10 @@ constexpr std::uint64_t shifted_in(std::uint64_t mask, std::uint64_t before)
 
 // The starts of lines that are neither indented nor empty: the byte after a
 // newline that is neither a space nor a newline.
-constexpr std::uint64_t line_heads(LineMasks block, std::uint64_t newlines_before)
+constexpr std::uint64_t line_heads(std::uint64_t newlines, std::uint64_t spaces,
+                                   std::uint64_t newlines_before)
 {
-    return shifted_in(block.newlines, newlines_before) & ~(block.newlines | block.blanks);
+    return shifted_in(newlines, newlines_before) & ~(newlines | spaces);
 }
 
 // Where words start in a white-space mask: a byte that is not white space

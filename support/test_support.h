@@ -44,12 +44,6 @@ struct Padded {
     operator PaddedLine() const { return line(); }
 };
 
-// White space as the scanning patterns know it.
-constexpr bool is_white(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // The white-space mask of `line` (at most `LineSpaces::max_bytes` long),
 // bit by bit; the bits past it are noise, which no scan may count.
 simd::LineSpaces white_space_of(std::string_view line);
