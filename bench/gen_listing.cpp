@@ -2,7 +2,7 @@
 // gen_listing: writes a synthetic volume listing to standard output, for
 // timing volreport on inputs of realistic shape and any size.
 //
-// Usage: gen_listing [--volumes N] [--seed S]
+// Usage: gen_listing [--volumes N] [--seed S] | gen_listing --help
 //
 // The output depends only on N and S: the random numbers come from a
 // generator defined here, not from the standard library's engines or
@@ -369,6 +369,16 @@ void write_volume(Output& out, Random& random, const Partition& where, std::uint
     std::exit(2);
 }
 
+// Asked-for help is the program's output, not an error.
+[[noreturn]] void help(const char* program)
+{
+    std::printf("Usage: %s [--volumes N] [--seed S]\n"
+                "Writes a listing of N volumes (default 1000) to standard output.\n"
+                "The same N and seed S (default 1) always give the same bytes.\n",
+                program);
+    std::exit(std::fflush(stdout) == 0 ? 0 : 1);
+}
+
 std::uint64_t parse_count(const char* program, const char* text)
 {
     std::uint64_t value = 0;
@@ -388,6 +398,8 @@ int main(int argc, char** argv)
     std::uint64_t seed = 1;
     for (int i = 1; i < argc; ++i) {
         std::string_view option = argv[i];
+        if (option == "--help")
+            help(program);
         if (i + 1 >= argc)
             usage(program);
         if (option == "--volumes") {

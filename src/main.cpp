@@ -129,6 +129,11 @@ int main(int argc, char** argv)
         int fd = ::open(input_name, O_RDONLY | O_CLOEXEC);
         if (fd < 0 || !bind_descriptor(fd, 0))
             fail("Unable to open input file %s\n", input_name);
+        // A directory opens but can never be read: fail before the output
+        // file is opened, so that an earlier report under its name stays.
+        struct stat in;
+        if (::fstat(0, &in) == 0 && S_ISDIR(in.st_mode))
+            fail("Unable to read input file %s\n", input_name);
     }
     if (output_name != nullptr)
         open_output(output_name);
