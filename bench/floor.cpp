@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // floor: the work below which no filter on the vector layer can go. It
 // reads standard input in volreport's block size and classifies each block
-// into line masks, and does nothing else; bench/run.sh times volreport as a
+// into line masks (newlines, white space, line starts), and does nothing
+// else; bench/run.sh times volreport as a
 // multiple of it. A ratio to this floor holds from machine to machine,
 // where one to another program does not.
 //
@@ -33,6 +34,7 @@ int main()
 {
     const simd::Kernel& kernel = simd::best_kernel();
     std::uint64_t newlines = 0;
+    std::uint64_t before = 0; // the newlines of the block before
     for (;;) {
         ssize_t n = ::read(0, data, default_block_size);
         if (n < 0 && errno == EINTR)
@@ -47,9 +49,10 @@ int main()
         std::size_t used = (size + 63) / 64;
         // Bytes left from the last read would count their newlines again.
         std::memset(data + size, ' ', used * 64 - size);
-        kernel.classify_lines(data, used, masks);
+        kernel.classify_lines(data, used, before, masks);
         for (std::size_t i = 0; i < used; ++i)
             newlines += static_cast<std::uint64_t>(std::popcount(masks[i].newlines));
+        before = masks[used - 1].newlines;
     }
     std::printf("%llu\n", static_cast<unsigned long long>(newlines));
     return 0;
