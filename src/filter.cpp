@@ -9,6 +9,7 @@
 
 #include "swar.h"
 
+
 namespace {
 
 // The storage of one run: hundreds of KiB, so on the heap rather than the
@@ -38,12 +39,12 @@ enum class Next { line, end, read_error, write_error };
     return Next::line;
 }
 
-[[gnu::always_inline]] inline bool starts_with(PaddedLine padded, std::string_view prefix)
+[[gnu::always_inline]] inline bool starts_with(PaddedLine line, std::string_view prefix)
 {
-    std::string_view line = padded.text();
-    return line.size() >= prefix.size() &&
-           (prefix.size() < 8 ? std::memcmp(line.data(), prefix.data(), prefix.size()) == 0
-                              : swar::same_bytes(line.data(), prefix.data(), prefix.size()));
+    const char* text = line.text().data();
+    return line.text().size() >= prefix.size() &&
+           (prefix.size() < 8 ? std::memcmp(text, prefix.data(), prefix.size()) == 0
+                              : swar::same_bytes(text, prefix.data(), prefix.size()));
 }
 
 constexpr std::string_view detail_indent = "    ";

@@ -167,11 +167,11 @@ line_spaces(const LineReader& reader, PaddedLine line, simd::LineSpaces& out)
     auto from = static_cast<std::size_t>(text.data() - reader.data);
     std::size_t block = from / 64;
     std::size_t shift = from % 64;
-    auto spaces = [&](std::size_t i) { return reader.masks[i].newlines | reader.masks[i].blanks; };
     // The masks of a third block only matter when the line reaches it.
-    std::uint64_t first = spaces(block);
-    std::uint64_t second = spaces(block + 1);
-    std::uint64_t third = shift + text.size() > 8 * sizeof out.bits ? spaces(block + 2) : 0;
+    std::uint64_t first = reader.masks[block].spaces;
+    std::uint64_t second = reader.masks[block + 1].spaces;
+    std::uint64_t third =
+        shift + text.size() > 8 * sizeof out.bits ? reader.masks[block + 2].spaces : 0;
     out = {{simd::funnel(first, second, shift), simd::funnel(second, third, shift)}};
     return &out;
 }

@@ -117,7 +117,7 @@ template <typename Cursor>
     std::size_t left = c.end - c.at;
     // Most numbers are a word of up to sixteen digits alone; the next
     // field then starts at the next word, known without counting digits.
-    if (left <= 16 && swar::all_digits(p, left)) {
+    if (left <= 16 && swar::digit_run(p, left) == left) {
         out = swar::parse_up_to_16_digits(p, left);
         c.at = c.end;
         return true;

@@ -63,7 +63,7 @@ bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, Lin
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         Gather newlines;
         Gather spaces;
-        Gather blanks;
+        Gather whites;
         for (std::size_t i = 0; i < 8; ++i) {
             // The tests for one byte value share the word's low seven bits
             // and its top bits: a test for a zero byte after an exclusive or
@@ -72,15 +72,14 @@ bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, Lin
             std::uint64_t x = load8(p + 8 * i);
             std::uint64_t low = x & low7;
             std::uint64_t top = x | low7;
-            std::uint64_t newline = ~(((low ^ broadcast('\n')) + low7) | top);
             std::uint64_t space = ~(((low ^ broadcast(' ')) + low7) | top);
-            newlines.add(newline, i);
+            newlines.add(~(((low ^ broadcast('\n')) + low7) | top), i);
             spaces.add(space, i);
-            blanks.add(space | (swar::bytes_between<'\t', '\r'>(x) & ~newline), i);
+            whites.add(space | swar::bytes_between<'\t', '\r'>(x), i);
             nuls |= ~((low + low7) | top);
         }
         std::uint64_t lines = newlines.mask();
-        out[b] = {lines, blanks.mask(), line_heads(lines, spaces.mask(), before)};
+        out[b] = {lines, whites.mask(), line_heads(lines, spaces.mask(), before)};
         before = lines;
     }
     return nuls != 0;
@@ -101,29 +100,28 @@ std::uint64_t bits(__m128i hits, std::size_t i)
 
 bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
 {
-    __m128i nuls = _mm_setzero_si128();
+    __m128i least = _mm_set1_epi8(-1);
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t newlines = 0;
         std::uint64_t spaces = 0;
-        std::uint64_t blanks = 0;
+        std::uint64_t whites = 0;
         // Unrolled, so that the shifts of the masks are constants.
 #pragma GCC unroll 4
         for (std::size_t i = 0; i < 4; ++i) {
             __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-            __m128i newline = _mm_cmpeq_epi8(x, _mm_set1_epi8('\n'));
             __m128i space = _mm_cmpeq_epi8(x, _mm_set1_epi8(' '));
             // \t to \r: at most 4 past \t, by an unsigned minimum.
             __m128i tab = _mm_sub_epi8(x, _mm_set1_epi8('\t'));
             __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(tab, _mm_set1_epi8(4)), tab);
-            newlines |= bits(newline, i);
+            newlines |= bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('\n')), i);
             spaces |= bits(space, i);
-            blanks |= bits(_mm_or_si128(space, _mm_andnot_si128(newline, control)), i);
-            nuls = _mm_or_si128(nuls, _mm_cmpeq_epi8(x, _mm_setzero_si128()));
+            whites |= bits(_mm_or_si128(space, control), i);
+            least = _mm_min_epu8(least, x);
         }
-        out[b] = {newlines, blanks, line_heads(newlines, spaces, before)};
+        out[b] = {newlines, whites, line_heads(newlines, spaces, before)};
         before = newlines;
     }
-    return _mm_movemask_epi8(nuls) != 0;
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(least, _mm_setzero_si128())) != 0;
 }
 
 } // namespace sse2
@@ -144,27 +142,29 @@ namespace avx2 {
 [[gnu::target("avx2")]] bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before,
                                             LineMasks* out)
 {
-    __m256i nuls = _mm256_setzero_si256();
+    // Each of " \t\n\v\f\r" has low four bits of its own: a byte is white
+    // space when the entry for its low four bits is the byte itself. Bytes
+    // of 128 and above look up 0, which is none of them.
+    const __m256i white_table =
+        _mm256_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1,
+                         ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
+    __m256i least = _mm256_set1_epi8(-1);
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t newlines = 0;
         std::uint64_t spaces = 0;
-        std::uint64_t blanks = 0;
+        std::uint64_t whites = 0;
 #pragma GCC unroll 2
         for (std::size_t i = 0; i < 2; ++i) {
             __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
-            __m256i newline = _mm256_cmpeq_epi8(x, _mm256_set1_epi8('\n'));
-            __m256i space = _mm256_cmpeq_epi8(x, _mm256_set1_epi8(' '));
-            __m256i tab = _mm256_sub_epi8(x, _mm256_set1_epi8('\t'));
-            __m256i control = _mm256_cmpeq_epi8(_mm256_min_epu8(tab, _mm256_set1_epi8(4)), tab);
-            newlines |= bits(newline, i);
-            spaces |= bits(space, i);
-            blanks |= bits(_mm256_or_si256(space, _mm256_andnot_si256(newline, control)), i);
-            nuls = _mm256_or_si256(nuls, _mm256_cmpeq_epi8(x, _mm256_setzero_si256()));
+            newlines |= bits(_mm256_cmpeq_epi8(x, _mm256_set1_epi8('\n')), i);
+            spaces |= bits(_mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')), i);
+            whites |= bits(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(white_table, x), x), i);
+            least = _mm256_min_epu8(least, x);
         }
-        out[b] = {newlines, blanks, line_heads(newlines, spaces, before)};
+        out[b] = {newlines, whites, line_heads(newlines, spaces, before)};
         before = newlines;
     }
-    return _mm256_movemask_epi8(nuls) != 0;
+    return _mm256_movemask_epi8(_mm256_cmpeq_epi8(least, _mm256_setzero_si256())) != 0;
 }
 
 } // namespace avx2
@@ -191,26 +191,25 @@ std::uint64_t bits(uint8x16_t m0, uint8x16_t m1, uint8x16_t m2, uint8x16_t m3)
 
 bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
 {
-    uint8x16_t nuls = vdupq_n_u8(0);
+    uint8x16_t least = vdupq_n_u8(0xff);
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         uint8x16_t newline[4];
         uint8x16_t space[4];
-        uint8x16_t blank[4];
+        uint8x16_t white[4];
         for (std::size_t i = 0; i < 4; ++i) {
             uint8x16_t x = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p + 16 * i));
             newline[i] = vceqq_u8(x, vdupq_n_u8('\n'));
             space[i] = vceqq_u8(x, vdupq_n_u8(' '));
-            uint8x16_t control = vcleq_u8(vsubq_u8(x, vdupq_n_u8('\t')), vdupq_n_u8(4));
-            blank[i] = vorrq_u8(space[i], vbicq_u8(control, newline[i]));
-            nuls = vorrq_u8(nuls, vceqq_u8(x, vdupq_n_u8(0)));
+            // \t to \r: at most 4 past \t.
+            white[i] = vorrq_u8(space[i], vcleq_u8(vsubq_u8(x, vdupq_n_u8('\t')), vdupq_n_u8(4)));
+            least = vminq_u8(least, x);
         }
         std::uint64_t newlines = bits(newline[0], newline[1], newline[2], newline[3]);
-        std::uint64_t spaces = bits(space[0], space[1], space[2], space[3]);
-        out[b] = {newlines, bits(blank[0], blank[1], blank[2], blank[3]),
-                  line_heads(newlines, spaces, before)};
+        out[b] = {newlines, bits(white[0], white[1], white[2], white[3]),
+                  line_heads(newlines, bits(space[0], space[1], space[2], space[3]), before)};
         before = newlines;
     }
-    return vmaxvq_u8(nuls) != 0;
+    return vminvq_u8(least) == 0;
 }
 
 } // namespace neon

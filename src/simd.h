@@ -15,12 +15,12 @@
 
 namespace simd {
 
-// What the line reader needs of a block: where lines end, the rest of the
-// white space, and where the lines start that are neither indented nor
-// empty, the only ones a listing's walk stops at.
+// What the line reader needs of a block: where lines end, the white space,
+// and where the lines start that are neither indented nor empty, the only
+// ones a listing's walk stops at.
 struct LineMasks {
     std::uint64_t newlines;
-    std::uint64_t blanks; // " \t\v\f\r"
+    std::uint64_t spaces; // " \t\n\v\f\r"
     std::uint64_t heads;  // the byte after a newline, neither a space nor a newline
 };
 

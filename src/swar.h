@@ -44,7 +44,7 @@ inline void store8(char* p, std::uint64_t word)
 }
 
 // Whether the `n` bytes at `a` and at `b` are the same, for 8 <= n <= 16:
-// two overlapping word compares, cheaper than a call.
+// two overlapping word compares, where a call to memcmp would be made.
 inline bool same_bytes(const char* a, const char* b, std::size_t n)
 {
     VOLREPORT_EXPECTS(n >= 8 && n <= 16);
@@ -69,15 +69,6 @@ inline std::size_t leading_digits(const char* p)
 {
     std::uint64_t digits = bytes_between<'0', '9'>(load8(p));
     return static_cast<std::size_t>(std::countr_zero(~digits & high)) / 8;
-}
-
-// Whether the `n` bytes at `p` (1 to 16) are all decimal digits. Loads 16
-// bytes.
-inline bool all_digits(const char* p, std::size_t n)
-{
-    VOLREPORT_EXPECTS(n >= 1 && n <= 16);
-    std::size_t first = leading_digits(p);
-    return n <= 8 ? first >= n : first == 8 && leading_digits(p + 8) >= n - 8;
 }
 
 // The length of the run of decimal digits at `p`, at most `limit`. Loads

@@ -31,8 +31,7 @@ Expected expected_masks(const std::string& bytes, std::size_t blocks)
         std::uint64_t bit = std::uint64_t{1} << (i % 64);
         auto& line = e.lines[i / 64];
         line.newlines |= c == '\n' ? bit : 0;
-        line.blanks |= c == ' ' ? bit : 0;
-        line.blanks |= c == '\t' || c == '\v' || c == '\f' || c == '\r' ? bit : 0;
+        line.spaces |= is_white(static_cast<char>(c)) ? bit : 0;
         // The kernels are told that a newline comes before the bytes.
         bool after_newline = i == 0 || bytes[i - 1] == '\n';
         line.heads |= after_newline && c != ' ' && c != '\n' ? bit : 0;
@@ -61,7 +60,7 @@ void expect_kernel_matches(const simd::Kernel& kernel, const std::string& bytes,
         };
         for (std::size_t b = 0; b < blocks; ++b) {
             ASSERT_EQ(lines[b].newlines, e.lines[b].newlines) << where(b);
-            ASSERT_EQ(lines[b].blanks, e.lines[b].blanks) << where(b);
+            ASSERT_EQ(lines[b].spaces, e.lines[b].spaces) << where(b);
             ASSERT_EQ(lines[b].heads, e.lines[b].heads) << where(b);
         }
         ASSERT_EQ(nuls, e.nuls) << kernel.name << " offset " << offset;
