@@ -62,11 +62,8 @@ echo "machine: $(nproc) CPUs, ${cpu_model:-unknown CPU}, $(uname -sr)"
 echo "load average at start: $(cut -d ' ' -f 1-3 /proc/loadavg 2>/dev/null || echo unknown)"
 
 # ---- build ----
-# preset_dir PRESET: configures PRESET and prints its build directory, as
-# CMake reports it.
-preset_dir() {
-    (cd "$source_dir" && cmake --preset "$1") | sed -n 's/^-- Build files have been written to: //p'
-}
+# shellcheck source=cmake/preset-dir.sh
+source "$source_dir/cmake/preset-dir.sh"
 build_log=$work/build.log
 declare -A build_dir
 for preset in bench bench-portable; do

@@ -17,9 +17,8 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(listing scan line_reader)
 
-# preset_dir PRESET: configures PRESET and prints its build directory, as
-# CMake reports it.
-preset_dir() { cmake --preset "$1" | sed -n 's/^-- Build files have been written to: //p'; }
+# shellcheck source=cmake/preset-dir.sh
+source cmake/preset-dir.sh
 
 build=$(preset_dir fuzz)
 [ -n "$build" ]

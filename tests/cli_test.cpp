@@ -195,6 +195,13 @@ void close_fd(int& fd)
 // The test process writes into pipes that the program may leave unread.
 const bool parent_ignores_sigpipe = (std::signal(SIGPIPE, SIG_IGN), true);
 
+// The program under test: the one built with these tests, or the one that
+// VOLREPORT_BINARY names, such as a build that cannot link GoogleTest.
+const char* const program = [] {
+    const char* named = std::getenv("VOLREPORT_BINARY");
+    return named != nullptr && *named != '\0' ? named : VOLREPORT_BINARY;
+}();
+
 std::string in_dir(const fs::path& dir, const std::string& name)
 {
     return name.starts_with('/') ? name : (dir / name).string();
@@ -324,7 +331,7 @@ Child spawn(const Launch& launch, const fs::path& dir)
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::execve(VOLREPORT_BINARY, argv.data(), envp.data());
+        ::execve(program, argv.data(), envp.data());
         ::_exit(127);
     }
     for (int& fd : source)
