@@ -1,19 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Checked preconditions. Debug builds and every sanitizer build stop at the
-// first broken one with its place; release builds compile them away, so a
-// check costs the hot path nothing there.
+// Checked preconditions. Builds with VOLREPORT_CHECKED, which the build
+// gives Debug and every sanitizer build, stop at the first broken one with
+// its place; the others compile them away, so a check costs the hot path
+// nothing there.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
-
-#if !defined(NDEBUG) || defined(__SANITIZE_ADDRESS__)
-#define VOLREPORT_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
-#define VOLREPORT_CHECKED 1
-#endif
-#endif
 
 #if defined(VOLREPORT_CHECKED)
 #define VOLREPORT_EXPECTS(condition)                                                               \

@@ -127,7 +127,7 @@ TEST(LineReader, line_spaces_mark_the_white_space_of_every_short_line)
                     continue;
                 std::uint64_t expected[2] = {};
                 std::uint64_t got[2] = {spaces->bits[0], spaces->bits[1]};
-                for (std::size_t at = 0; at < 128; ++at) {
+                for (std::size_t at = 0; at < 64 * std::size(room.bits); ++at) {
                     std::uint64_t bit = std::uint64_t{1} << (at % 64);
                     if (at < line.size() && is_white(line[at]))
                         expected[at / 64] |= bit;

@@ -169,8 +169,9 @@ std::string random_line(std::mt19937_64& rng)
 }
 
 // Lines shaped like headers and first detail lines, with words and gaps
-// around the field limits and the 64- and 128-byte marks, so that both the
-// plain-line path and the general scanner are compared.
+// around the field limits and the 64- and 128-byte marks, so that the scans
+// are compared by mask and a byte at a time, on both sides of the longest
+// line a mask covers.
 std::string shaped_line(std::mt19937_64& rng)
 {
     auto word = [&](std::size_t around) {
