@@ -49,17 +49,19 @@ constexpr std::size_t scan_padding = 64;
 class PaddedLine {
   public:
     PaddedLine() = default;
-    PaddedLine(std::string_view text, const char* storage_end) : text_(text)
+    PaddedLine(std::string_view text, const char* storage_end)
+        : begin(text.data()), length(text.size())
     {
         VOLREPORT_EXPECTS(text.size() <= max_line_bytes &&
                           storage_end - (text.data() + text.size()) >=
                               static_cast<std::ptrdiff_t>(scan_padding));
     }
-    std::string_view text() const { return text_; }
+    std::string_view text() const { return {begin, length}; }
 
   private:
     static constexpr char no_text[scan_padding] = {};
-    std::string_view text_{no_text, 0};
+    const char* begin = no_text;
+    std::size_t length = 0;
 };
 
 // Each block of buffered data is classified once, when it is read; taking
@@ -91,14 +93,15 @@ class LineReader {
     PaddedLine padded(std::string_view text) const { return {text, data + data_size}; }
     void clear_masks_after(std::size_t used);
 
-    friend void open_line_reader(LineReader&, ByteSource, std::size_t);
-    friend bool take_line_slowly(LineReader&, PaddedLine&);
-    friend bool take_line(LineReader&, PaddedLine&);
-    friend const simd::LineSpaces* line_spaces(const LineReader&, PaddedLine, simd::LineSpaces&);
-    friend void skip_indented_lines(LineReader&);
-    friend bool refill(LineReader&);
-    friend std::string_view unread(const LineReader&);
-    friend bool source_ended(const LineReader&);
+    friend void open_line_reader(LineReader& reader, ByteSource source, std::size_t block_size);
+    friend bool take_line_slowly(LineReader& reader, PaddedLine& line);
+    friend bool take_line(LineReader& reader, PaddedLine& line);
+    friend const simd::LineSpaces* line_spaces(const LineReader& reader, PaddedLine line,
+                                               simd::LineSpaces& out);
+    friend void skip_indented_lines(LineReader& reader);
+    friend bool refill(LineReader& reader);
+    friend std::string_view unread(const LineReader& reader);
+    friend bool source_ended(const LineReader& reader);
 };
 
 // Prepares `reader` to read `source` in blocks of `block_size` bytes.

@@ -59,7 +59,7 @@ struct MaskCursor {
 };
 
 // The same walk a byte at a time, for the lines without a mask: long ones,
-// and those with control bytes, which the reader's masks do not describe.
+// and those a caller scans without the line reader.
 struct ByteCursor {
     const char* line;
     std::size_t size;
