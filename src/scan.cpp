@@ -20,8 +20,9 @@ struct MaskCursor {
     const char* line;
     std::size_t at = 0;
     std::size_t end = 0;
-    std::uint64_t starts[2]; // where the line's words start, and end
-    std::uint64_t ends[2];
+    // Where the line's words start and end, in turn, in its first and
+    // second 64 bytes.
+    std::uint64_t edges[2];
 
     MaskCursor(const char* line, std::size_t size, const simd::LineSpaces& spaces) : line(line)
     {
@@ -30,28 +31,35 @@ struct MaskCursor {
         constexpr std::uint64_t all = ~std::uint64_t{0};
         std::uint64_t low = size >= 64 ? spaces.bits[0] : spaces.bits[0] | all << size;
         std::uint64_t high = size >= 64 ? spaces.bits[1] | all << (size - 64) : all;
-        starts[0] = simd::word_starts(low, all);
-        starts[1] = simd::word_starts(high, low);
-        ends[0] = simd::word_ends(low, all);
-        ends[1] = simd::word_ends(high, low);
+        edges[0] = simd::word_edges(low, all);
+        edges[1] = simd::word_edges(high, low);
     }
 
     // Moves past white space to the next byte of a word; false when there
     // is none.
-    bool skip_space() { return at < end || (next(starts, at) && next(ends, end)); }
+    bool skip_space()
+    {
+        if (at < end)
+            return true;
+        if (!next(at))
+            return false;
+        // A word always ends, as white space follows the line.
+        next(end);
+        return true;
+    }
 
   private:
-    // Takes the lowest position left in `bits`; false when there is none.
-    static bool next(std::uint64_t (&bits)[2], std::size_t& position)
+    // Takes the next edge; false when there is none.
+    bool next(std::size_t& position)
     {
-        if (bits[0] != 0) {
-            position = static_cast<std::size_t>(std::countr_zero(bits[0]));
-            bits[0] &= bits[0] - 1;
+        if (edges[0] != 0) {
+            position = static_cast<std::size_t>(__builtin_ctzll(edges[0]));
+            edges[0] &= edges[0] - 1;
             return true;
         }
-        if (bits[1] != 0) {
-            position = 64 + static_cast<std::size_t>(std::countr_zero(bits[1]));
-            bits[1] &= bits[1] - 1;
+        if (edges[1] != 0) {
+            position = 64 + static_cast<std::size_t>(__builtin_ctzll(edges[1]));
+            edges[1] &= edges[1] - 1;
             return true;
         }
         return false;

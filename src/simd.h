@@ -65,17 +65,12 @@ constexpr std::uint64_t line_heads(std::uint64_t newlines, std::uint64_t spaces,
     return shifted_in(newlines, newlines_before) & ~(newlines | spaces);
 }
 
-// Where words start in a white-space mask: a byte that is not white space
-// after one that is. `before` as for `shifted_in`.
-constexpr std::uint64_t word_starts(std::uint64_t spaces, std::uint64_t before)
+// Where words start and end in a white-space mask, in turn: a byte that is
+// not white space after one that is, or the other way round. `before` as for
+// `shifted_in`.
+constexpr std::uint64_t word_edges(std::uint64_t spaces, std::uint64_t before)
 {
-    return ~spaces & shifted_in(spaces, before);
-}
-
-// Where words end: white space after a byte that is not.
-constexpr std::uint64_t word_ends(std::uint64_t spaces, std::uint64_t before)
-{
-    return spaces & ~shifted_in(spaces, before);
+    return spaces ^ shifted_in(spaces, before);
 }
 
 // The 64 bits from bit `shift` (0 to 63) of the 128 of `low` and `high`.

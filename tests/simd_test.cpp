@@ -137,15 +137,13 @@ TEST(Idioms, mask_and_word_operations_match_loops)
         std::uint64_t b = n % 3 ? rng() : rng() | rng();
         std::uint64_t before = rng();
         std::size_t shift = rng() % 64;
-        std::uint64_t starts = 0, ends = 0, window = 0;
+        std::uint64_t edges = 0, window = 0;
         for (std::size_t i = 0; i < 64; ++i) {
             std::uint64_t space_before = i == 0 ? bit(before, 63) : bit(b, i - 1);
-            starts |= (space_before & (bit(b, i) ^ 1U)) << i;
-            ends |= (bit(b, i) & (space_before ^ 1U)) << i;
+            edges |= (space_before ^ bit(b, i)) << i;
             window |= (shift + i < 64 ? bit(a, shift + i) : bit(b, shift + i - 64)) << i;
         }
-        ASSERT_EQ(simd::word_starts(b, before), starts);
-        ASSERT_EQ(simd::word_ends(b, before), ends);
+        ASSERT_EQ(simd::word_edges(b, before), edges);
         ASSERT_EQ(simd::funnel(a, b, shift), window) << shift;
 
         auto k = static_cast<unsigned>(rng() % 8);
