@@ -57,30 +57,61 @@ struct Gather {
     std::uint64_t mask() const { return transpose(bits); }
 };
 
+// The white space below 14 of a block, and the top bits of its NULs: rare,
+// so out of line, where it keeps the common pass's values in registers.
+struct Controls {
+    std::uint64_t spaces;
+    std::uint64_t nuls;
+};
+[[gnu::noinline]] Controls controls_of(const char* p)
+{
+    Gather spaces;
+    std::uint64_t nuls = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        std::uint64_t x = load8(p + 8 * i);
+        spaces.add(swar::bytes_between<'\t', '\r'>(x), i);
+        nuls |= ~(((x & low7) + low7) | x | low7);
+    }
+    return {spaces.mask(), nuls & high};
+}
+
 bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
 {
-    std::uint64_t nuls = 0;
-    for (std::size_t b = 0; b < blocks; ++b, p += 64) {
+    // The first pass keeps no value from one block to the next, so that
+    // the compiler can take several blocks at once; it leaves the top bits
+    // of bytes below 14 other than newlines where the heads go.
+    for (std::size_t b = 0; b < blocks; ++b) {
         Gather newlines;
         Gather spaces;
-        Gather whites;
+        std::uint64_t controls = 0;
         for (std::size_t i = 0; i < 8; ++i) {
             // The tests for one byte value share the word's low seven bits
             // and its top bits: a test for a zero byte after an exclusive or
             // with the value. Exact: no carry crosses bytes, since the low
             // seven bits are added apart from the top one.
-            std::uint64_t x = load8(p + 8 * i);
+            std::uint64_t x = load8(p + 64 * b + 8 * i);
             std::uint64_t low = x & low7;
             std::uint64_t top = x | low7;
-            std::uint64_t space = ~(((low ^ broadcast(' ')) + low7) | top);
-            newlines.add(~(((low ^ broadcast('\n')) + low7) | top), i);
-            spaces.add(space, i);
-            whites.add(space | swar::bytes_between<'\t', '\r'>(x), i);
-            nuls |= ~((low + low7) | top);
+            std::uint64_t newline = ~(((low ^ broadcast('\n')) + low7) | top);
+            newlines.add(newline, i);
+            spaces.add(~(((low ^ broadcast(' ')) + low7) | top), i);
+            controls |= ~((low + broadcast(0x80 - 14)) | top | newline);
         }
-        std::uint64_t lines = newlines.mask();
-        out[b] = {lines, whites.mask(), line_heads(lines, spaces.mask(), before)};
-        before = lines;
+        out[b] = {newlines.mask(), spaces.mask(), controls & high};
+    }
+    std::uint64_t nuls = 0;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        LineMasks& m = out[b];
+        std::uint64_t controls = m.heads;
+        m.heads = line_heads(m.newlines, m.spaces, before);
+        m.spaces |= m.newlines;
+        before = m.newlines;
+        // Tabs, carriage returns and NULs are rare.
+        if (controls != 0) {
+            Controls rare = controls_of(p + 64 * b);
+            m.spaces |= rare.spaces;
+            nuls |= rare.nuls;
+        }
     }
     return nuls != 0;
 }
