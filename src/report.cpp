@@ -52,6 +52,7 @@ template <std::size_t N>
 char* put_word(char* p, const Word<N>& word)
 {
     constexpr std::size_t whole = (N + 15) / 16 * 16;
+    static_assert(whole <= sizeof word.text, "whole pieces stay in the word's array");
     if constexpr (whole <= 64)
         std::memcpy(p, word.text, whole);
     else
