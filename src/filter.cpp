@@ -9,7 +9,6 @@
 
 #include "swar.h"
 
-
 namespace {
 
 // The storage of one run: hundreds of KiB, so on the heap rather than the
