@@ -224,10 +224,30 @@ extern "C" ssize_t __wrap_write(int fd, const void* data, std::size_t size)
     return 0;
 }
 
+// And with --wrap=aligned_alloc, while `refuse_memory` is set, the run's
+// buffers cannot be had.
+bool refuse_memory = false;
+
+extern "C" void* __real_aligned_alloc(std::size_t alignment, std::size_t size);
+extern "C" void* __wrap_aligned_alloc(std::size_t alignment, std::size_t size)
+{
+    return refuse_memory ? nullptr : __real_aligned_alloc(alignment, size);
+}
+
 namespace {
 
 TEST(Filter, stream_failures_are_reported)
 {
+    // Without its buffers a run reads and writes nothing.
+    MemorySource unread{volume};
+    std::string none;
+    refuse_memory = true;
+    FilterStatus status = filter_listing(unread.source(), {&none, append_to_string}, {});
+    refuse_memory = false;
+    EXPECT_EQ(status, FilterStatus::no_memory);
+    EXPECT_EQ(unread.rest.size(), volume.size());
+    EXPECT_EQ(none, "");
+
     MemorySource source{volume};
     EXPECT_EQ(filter_listing(source.source(), {nullptr, refuse_bytes}, {}),
               FilterStatus::write_error);
