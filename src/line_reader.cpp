@@ -48,12 +48,6 @@ void LineReader::clear_masks_after(std::size_t used)
     masks[used] = masks[used + 1] = {};
 }
 
-namespace {
-
-constexpr std::uint64_t all = ~std::uint64_t{0};
-
-} // namespace
-
 bool take_line_slowly(LineReader& reader, PaddedLine& line)
 {
     // A line that ends past its first two blocks, or that the masks cannot
@@ -82,7 +76,7 @@ void skip_indented_lines(LineReader& reader)
     const std::size_t reach = begin + max_line_bytes;
     const std::size_t last = end - 1 < reach ? end - 1 : reach;
     std::size_t block = begin / 64;
-    std::uint64_t heads = reader.masks[block].heads & (all << (begin % 64));
+    std::uint64_t heads = reader.masks[block].heads & (~std::uint64_t{0} << (begin % 64));
     while (heads == 0 && (block + 1) * 64 <= last)
         heads = reader.masks[++block].heads;
     std::size_t stop = block * 64 + static_cast<std::size_t>(std::countr_zero(heads));

@@ -151,9 +151,7 @@ template <typename Cursor>
     return true;
 }
 
-// Runs `scan` on a cursor at the start of `line`, over the white space the
-// caller gave or, without it, a byte at a time out of line, as listings
-// seldom need that.
+// Runs `scan` a byte at a time, out of line, as listings seldom need it.
 template <typename Scan>
 [[gnu::noinline]] int scan_bytes(std::string_view line, Scan scan)
 {
@@ -161,6 +159,8 @@ template <typename Scan>
     return scan(c);
 }
 
+// Runs `scan` on a cursor at the start of `line`, over the white space the
+// caller gave or, without it, a byte at a time.
 template <typename Scan>
 [[gnu::always_inline]] inline int scan_line(PaddedLine line, const simd::LineSpaces* spaces,
                                             Scan scan)

@@ -44,10 +44,6 @@ struct Padded {
     operator PaddedLine() const { return line(); }
 };
 
-// The white-space mask of `line` (at most `LineSpaces::max_bytes` long),
-// bit by bit; the bits past it are noise, which no scan may count.
-simd::LineSpaces white_space_of(std::string_view line);
-
 // Block sizes for the line reader around the 1023-byte line limit, where a
 // piece of a line and a block boundary can meet, a few small ones and the
 // large ones; the report and the lines must not depend on them.
