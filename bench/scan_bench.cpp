@@ -112,11 +112,11 @@ simd::LineSpaces reader_spaces(std::string_view text)
 {
     auto reader = std::make_unique_for_overwrite<LineReader>();
     MemorySource source{text};
-    open_line_reader(*reader, source.source());
+    reader->open(source.source());
     PaddedLine line;
     simd::LineSpaces spaces{};
-    if (!refill(*reader) || !take_line(*reader, line) ||
-        line_spaces(*reader, line, spaces) == nullptr)
+    if (!reader->refill() || !reader->take_line(line) ||
+        reader->line_spaces(line, spaces) == nullptr)
         std::abort();
     return spaces;
 }

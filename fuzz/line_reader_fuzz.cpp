@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Storage left as the allocator gives it, as the filter's is.
     auto owned = std::make_unique_for_overwrite<LineReader>();
     LineReader& reader = *owned;
-    open_line_reader(reader, in.source(), block_size);
+    reader.open(in.source(), block_size);
 
     FILE* plain =
         bytes.empty() ? nullptr : fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r");
@@ -53,13 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Where the reader's next line starts in `bytes`.
     auto position = [&] {
-        return static_cast<long>(bytes.size() - in.rest.size() - unread(reader).size());
+        return static_cast<long>(bytes.size() - in.rest.size() - reader.unread().size());
     };
 
     for (;;) {
         if (skip_indented) {
             long before = position();
-            skip_indented_lines(reader);
+            reader.skip_indented_lines();
             require(position() >= before, "the fast pass only moves on");
             for (long skipped_to = position(); consumed < skipped_to;) {
                 require(std::fgets(buffer, sizeof buffer, plain) != nullptr,
@@ -75,16 +75,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         PaddedLine padded;
-        if (!take_line(reader, padded)) {
-            if (source_ended(reader))
+        if (!reader.take_line(padded)) {
+            if (reader.source_ended())
                 break;
-            require(refill(reader), "a memory source never fails");
+            require(reader.refill(), "a memory source never fails");
             continue;
         }
         // The whole line ends where the reader goes on; its text, at its
         // first NUL.
         std::string_view text = padded.text();
-        std::string_view line(text.data(), static_cast<std::size_t>(unread(reader).data() - text.data()));
+        std::string_view line(text.data(), static_cast<std::size_t>(reader.unread().data() - text.data()));
         require(text == line.substr(0, line.find('\0')), "the text ends at the first NUL", line);
         require(plain != nullptr && std::fgets(buffer, sizeof buffer, plain) != nullptr,
                 "fgets has a line too", line);

@@ -378,7 +378,8 @@ Run run_on(std::string_view listing, const VolumeSelection& choice, std::size_t 
 {
     MemorySource in{listing, cap_seed, fail_at_end};
     Run run{FilterStatus::ok, {}};
-    run.status = filter_listing(in.source(), {&run.report, append_to_string}, choice, block_size);
+    run.status = filter_listing(reused_storage(), in.source(), {&run.report, append_to_string},
+                                choice, block_size);
     return run;
 }
 
@@ -456,8 +457,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The line reader looks at a partial line again after every read, so
     // tiny blocks on a long listing make a run very slow; this floor keeps a
     // run to about a hundred reads.
-    std::size_t block_size =
-        std::max(block_sizes[(data[1] & 15U) % std::size(block_sizes)], listing.size() / 64);
+    std::size_t block_size = std::clamp(listing.size() / 64,
+                                        block_sizes[(data[1] & 15U) % std::size(block_sizes)],
+                                        max_block_size);
     unsigned cap_seed = data[1] >> 4U;
 
     // The plain filter's report is the reference for every run of the fast
@@ -480,7 +482,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(lines <= quota_lines, "every report line takes a line beginning with MaxQuota");
 
     // One block as large as the listing reads the whole of it at once.
-    std::size_t one_block = listing.size() + 1;
+    std::size_t one_block = std::min(listing.size() + 1, max_block_size);
 
     // A source that fails where it would end: the report stays up to the
     // last complete line of the listing, and only a last line without its
@@ -497,8 +499,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A sink that refuses everything is reported exactly when there was
     // something to write.
     MemorySource refused_in{listing};
-    FilterStatus refused =
-        filter_listing(refused_in.source(), {nullptr, refuse_bytes}, choice, one_block);
+    FilterStatus refused = filter_listing(reused_storage(), refused_in.source(),
+                                          {nullptr, refuse_bytes}, choice, one_block);
     require((refused == FilterStatus::write_error) == !report.empty(),
             "a write failure is reported when there is a report");
     return 0;

@@ -3,41 +3,39 @@
 #include "filter.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <new>
+#include <cstring>
 #include <string_view>
 
 #include "swar.h"
 
 namespace {
 
-// The storage of one run: hundreds of KiB, so on the heap rather than the
-// stack, where a caller with a small stack could not give them. One
-// allocation a run, and nothing kept between runs.
-struct FilterStorage {
-    LineReader in;
-    ReportBuffer out;
-};
-
-enum class Next { line, end, read_error, write_error };
-
-// Takes the text of the next line. Reads more input when no whole line is
-// buffered, after writing out the report lines so far, so that a report
-// never waits behind a slow producer. Inlined into each of its four calls.
-[[gnu::always_inline]] inline Next next_line(LineReader& in, ReportBuffer& out,
-                                             PaddedLine& line)
+// Takes the next line. Reads more input when no whole line is buffered,
+// after writing out the report lines so far, so that a report never waits
+// behind a slow producer. False at the end of input, leaving `status` ok,
+// or when a stream failed, saying which. Inlined into each of its four
+// calls.
+[[gnu::always_inline]] inline bool next_line(LineReader& in, ReportBuffer& out, PaddedLine& line,
+                                             FilterStatus& status)
 {
-    while (!take_line(in, line)) {
-        if (source_ended(in))
-            return Next::end;
-        if (!flush_report(out))
-            return Next::write_error;
-        if (!refill(in))
-            return Next::read_error;
+    while (!in.take_line(line)) {
+        if (in.source_ended())
+            return false;
+        if (!flush_report(out)) {
+            status = FilterStatus::write_error;
+            return false;
+        }
+        if (!in.refill()) {
+            status = FilterStatus::read_error;
+            return false;
+        }
     }
-    return Next::line;
+    return true;
 }
 
+// Whether `line` begins with `prefix`: compares of whole words, where the
+// library would call memcmp for most of these lengths.
 [[gnu::always_inline]] inline bool starts_with(PaddedLine line, std::string_view prefix)
 {
     const char* text = line.text().data();
@@ -56,10 +54,10 @@ FilterStatus filter_with(LineReader& in, ReportBuffer& out, const VolumeSelectio
     // Every way out of the loop is the end of input or a failed stream: a
     // record dropped by the end of input would only find the end again.
     PaddedLine line;
-    Next next;
+    FilterStatus status = FilterStatus::ok;
     for (;;) {
-        skip_indented_lines(in);
-        if ((next = next_line(in, out, line)) != Next::line)
+        in.skip_indented_lines();
+        if (!next_line(in, out, line, status))
             break;
         // A line's first byte is always in the buffer, even when a NUL there
         // leaves its text empty; a NUL is none of the bytes below. Only a
@@ -68,9 +66,10 @@ FilterStatus filter_with(LineReader& in, ReportBuffer& out, const VolumeSelectio
         if (first == ' ' || first == '\n')
             continue;
         if (first == 'T' &&
-            (starts_with(line, "Total number of") || starts_with(line, "Total volumes on")))
+            (starts_with(line, "Total number of") ||
+             starts_with(line, "Total volumes on")))
             continue;
-        if (scan_header(line, line_spaces(in, line, spaces), record) != 5)
+        if (scan_header(line, in.line_spaces(line, spaces), record) != 5)
             continue;
         if (!is_selected(choice, record.type.view(), record.status.view()))
             continue;
@@ -78,21 +77,21 @@ FilterStatus filter_with(LineReader& in, ReportBuffer& out, const VolumeSelectio
         // The next three lines belong to this volume whatever they hold; a
         // line that fails its test drops the record and is not looked at
         // again.
-        if ((next = next_line(in, out, line)) != Next::line)
+        if (!next_line(in, out, line, status))
             break;
         if (!starts_with(line, detail_indent) ||
-            scan_first_detail(line, line_spaces(in, line, spaces), record) < 2)
+            scan_first_detail(line, in.line_spaces(line, spaces), record) < 2)
             continue;
 
-        if ((next = next_line(in, out, line)) != Next::line)
+        if (!next_line(in, out, line, status))
             break;
         if (!starts_with(line, detail_indent))
             continue;
 
-        if ((next = next_line(in, out, line)) != Next::line)
+        if (!next_line(in, out, line, status))
             break;
         if (!starts_with(line, quota_prefix) ||
-            scan_quota(line, line_spaces(in, line, spaces), record) < 1)
+            scan_quota(line, in.line_spaces(line, spaces), record) < 1)
             continue;
 
         if (!write_report_line(out, record))
@@ -100,13 +99,20 @@ FilterStatus filter_with(LineReader& in, ReportBuffer& out, const VolumeSelectio
     }
 
     // Report lines written before a read failure stay.
-    bool flushed = flush_report(out);
-    if (next == Next::write_error || !flushed)
+    if (!flush_report(out))
         return FilterStatus::write_error;
-    return next == Next::read_error ? FilterStatus::read_error : FilterStatus::ok;
+    return status;
 }
 
 } // namespace
+
+FilterStatus filter_listing(FilterStorage& storage, ByteSource source, ByteSink sink,
+                            const VolumeSelection& choice, std::size_t block_size)
+{
+    storage.in.open(source, block_size);
+    open_report(storage.out, sink);
+    return filter_with(storage.in, storage.out, choice);
+}
 
 FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelection& choice,
                             std::size_t block_size)
@@ -114,10 +120,8 @@ FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelect
     void* memory = std::aligned_alloc(alignof(FilterStorage), sizeof(FilterStorage));
     if (memory == nullptr)
         return FilterStatus::no_memory;
-    auto* storage = new (memory) FilterStorage;
-    open_line_reader(storage->in, source, block_size);
-    open_report(storage->out, sink);
-    FilterStatus status = filter_with(storage->in, storage->out, choice);
+    FilterStatus status =
+        filter_listing(*new (memory) FilterStorage, source, sink, choice, block_size);
     std::free(memory);
     return status;
 }

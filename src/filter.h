@@ -9,8 +9,21 @@
 #include "report.h"
 #include "volreport.h"
 
+// The buffers of a run: hundreds of KiB, so on the heap rather than the
+// stack, where a caller with a small stack could not give them. A run
+// depends on nothing they held before, so a caller may keep them for
+// many runs.
+struct FilterStorage {
+    LineReader in;
+    ReportBuffer out;
+};
+
 // Runs the filter over `source`, reading blocks of `block_size` bytes (1 to
-// `max_block_size`), and writes the report to `sink`. Each run has buffers
-// of its own, so runs keep nothing from each other.
+// `max_block_size`), and writes the report to `sink`, in `storage`.
+FilterStatus filter_listing(FilterStorage& storage, ByteSource source, ByteSink sink,
+                            const VolumeSelection& choice,
+                            std::size_t block_size = default_block_size);
+
+// The same in buffers of its own, allocated for the run.
 FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelection& choice,
                             std::size_t block_size = default_block_size);

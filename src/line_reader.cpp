@@ -2,7 +2,6 @@
 #include "line_reader.h"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
@@ -29,16 +28,17 @@ long read_descriptor(void* context, char* buffer, std::size_t size)
     }
 }
 
-void open_line_reader(LineReader& reader, ByteSource source, std::size_t block_size)
+void LineReader::open(ByteSource from, std::size_t size)
 {
-    reader.source = source;
-    reader.block_size = std::clamp<std::size_t>(block_size, 1, max_block_size);
-    reader.begin = reader.data;
-    reader.end = reader.data;
-    reader.final_blocks = 0;
-    reader.at_end = false;
-    reader.may_hold_nul = false;
-    reader.clear_masks_after(0);
+    VOLREPORT_EXPECTS(size >= 1 && size <= max_block_size);
+    source = from;
+    block_size = size;
+    begin = data;
+    end = data;
+    final_blocks = 0;
+    at_end = false;
+    may_hold_nul = false;
+    clear_masks_after(0);
 }
 
 // The two blocks after the data have no bytes yet, and no newline.
@@ -48,73 +48,70 @@ void LineReader::clear_masks_after(std::size_t used)
     masks[used] = masks[used + 1] = {};
 }
 
-bool take_line_slowly(LineReader& reader, PaddedLine& line)
+bool LineReader::take_line_slowly(PaddedLine& line)
 {
-    // A line that ends past its first two blocks, or that the masks cannot
-    // tell about yet, is searched for its newline directly.
-    auto available = static_cast<std::size_t>(reader.end - reader.begin);
+    // The masks cannot tell about a line that ends past its first two
+    // blocks, or past the data: search for its newline directly.
+    auto available = static_cast<std::size_t>(end - begin);
     std::size_t length = available < max_line_bytes ? available : max_line_bytes;
-    if (const void* newline = std::memchr(reader.begin, '\n', length))
-        length = static_cast<std::size_t>(static_cast<const char*>(newline) - reader.begin) + 1;
-    else if (available < max_line_bytes && !(reader.at_end && available > 0))
+    if (const void* newline = std::memchr(begin, '\n', length))
+        length = static_cast<std::size_t>(static_cast<const char*>(newline) - begin) + 1;
+    else if (available < max_line_bytes && !(at_end && available > 0))
         return false;
-    line = reader.padded(up_to_nul(std::string_view(reader.begin, length)));
-    reader.begin += length;
+    line = padded(up_to_nul(std::string_view(begin, length)));
+    begin += length;
     return true;
 }
 
-void skip_indented_lines(LineReader& reader)
+void LineReader::skip_indented_lines()
 {
-    const auto end = static_cast<std::size_t>(reader.end - reader.data);
-    const auto begin = static_cast<std::size_t>(reader.begin - reader.data);
-    if (begin >= end || (reader.data[begin] != ' ' && reader.data[begin] != '\n'))
+    const auto stop = static_cast<std::size_t>(end - data);
+    const auto from = static_cast<std::size_t>(begin - data);
+    if (from >= stop || (data[from] != ' ' && data[from] != '\n'))
         return;
     // Every line before the next head fits a line buffer when that head is
     // at most a line's length away. Further on, a long line could come in
     // pieces that are not indented, so the pass then leaves the lines to be
     // taken one by one, until a head is that close.
-    const std::size_t reach = begin + max_line_bytes;
-    const std::size_t last = end - 1 < reach ? end - 1 : reach;
-    std::size_t block = begin / 64;
-    std::uint64_t heads = reader.masks[block].heads & (~std::uint64_t{0} << (begin % 64));
-    while (heads == 0 && (block + 1) * 64 <= last)
-        heads = reader.masks[++block].heads;
-    std::size_t stop = block * 64 + static_cast<std::size_t>(std::countr_zero(heads));
-    if (stop <= last)
-        reader.begin = reader.data + stop;
+    const std::size_t last = std::min(stop - 1, from + max_line_bytes);
+    std::size_t head = simd::first_head(masks, from, last);
+    if (head <= last)
+        begin = data + head;
 }
 
-bool refill(LineReader& reader)
+bool LineReader::refill()
 {
     // Keep the partial line at the front so that it stays contiguous; it is
     // shorter than a line, so a whole block always fits behind it. Its
     // masks move with it, by classifying it again: under 1023 bytes.
-    auto kept = static_cast<std::size_t>(reader.end - reader.begin);
-    if (reader.begin != reader.data) {
-        std::memmove(reader.data, reader.begin, kept);
-        reader.begin = reader.data;
-        reader.end = reader.data + kept;
-        reader.final_blocks = 0;
-        reader.may_hold_nul = false;
+    auto kept = static_cast<std::size_t>(end - begin);
+    VOLREPORT_EXPECTS(kept < max_line_bytes);
+    if (begin != data) {
+        std::memmove(data, begin, kept);
+        begin = data;
+        end = data + kept;
+        final_blocks = 0;
+        may_hold_nul = false;
     }
-    long n = reader.source.read(reader.source.context, reader.data + kept, reader.block_size);
+    long n = source.read(source.context, data + kept, block_size);
     if (n < 0)
         return false;
     if (n == 0)
-        reader.at_end = true;
-    reader.end += n;
-    // The padding is loaded by the scans and never used; give it a value
-    // all the same. Spaces, as no NUL is among them.
-    std::memset(reader.data + kept + n, ' ', scan_padding);
-    auto size = static_cast<std::size_t>(reader.end - reader.data);
-    std::size_t blocks = (size + 63) / 64;
-    std::size_t first = reader.final_blocks;
+        at_end = true;
+    end += n;
+    // The kernels classify whole blocks, so up to a block less a byte past
+    // the data is loaded; give it a value. Spaces, as no NUL is among them.
+    static_assert(scan_padding >= simd::block_bytes - 1, "the last block is in the storage");
+    std::memset(data + kept + n, ' ', scan_padding);
+    auto size = static_cast<std::size_t>(end - data);
+    std::size_t used = (size + simd::block_bytes - 1) / simd::block_bytes;
+    std::size_t first = final_blocks;
     // A newline at the end of the block before starts a line in this one.
-    std::uint64_t before = first == 0 ? 0 : reader.masks[first - 1].newlines;
-    if (blocks > first)
-        reader.may_hold_nul |= simd::best_kernel().classify_lines(
-            reader.data + 64 * first, blocks - first, before, reader.masks + first);
-    reader.clear_masks_after(blocks);
-    reader.final_blocks = size / 64;
+    std::uint64_t before = first == 0 ? 0 : masks[first - 1].newlines;
+    if (used > first)
+        may_hold_nul |= simd::best_kernel().classify_lines(
+            data + simd::block_bytes * first, used - first, before, masks + first);
+    clear_masks_after(used);
+    final_blocks = size / simd::block_bytes;
     return true;
 }

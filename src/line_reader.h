@@ -40,12 +40,20 @@ constexpr std::size_t max_line_bytes = 1023;
 constexpr std::size_t default_block_size = std::size_t{128} * 1024;
 constexpr std::size_t max_block_size = std::size_t{256} * 1024;
 
-// Bytes past a line that the scans may load and ignore.
-constexpr std::size_t scan_padding = 64;
+// Bytes past a line that the scans may load and ignore: a mask window
+// reaches to the end of the block after the line's last byte, and a word
+// copy loads whole pieces past it (scan.h).
+constexpr std::size_t scan_padding = simd::block_bytes;
 
 // A line of at most `max_line_bytes` bytes with `scan_padding` readable
 // bytes after it. Only storage that keeps the padding makes one, and says
 // where it ends: the line reader, and the tests' padded copies.
+// A line up to its first NUL byte.
+inline std::string_view up_to_nul(std::string_view line)
+{
+    return line.substr(0, line.find('\0'));
+}
+
 class PaddedLine {
   public:
     PaddedLine() = default;
@@ -66,21 +74,92 @@ class PaddedLine {
 
 // Each block of buffered data is classified once, when it is read; taking
 // lines and passing over indented ones then only walk the masks. Nothing
-// depends on what the storage held before `open_line_reader`: every mask
-// that a line can load has been written by then.
+// depends on what the storage held before `open`: every mask that a line
+// can load has been written by then.
 class LineReader {
+  public:
+    // Prepares to read `source` in blocks of `block_size` bytes (1 to
+    // `max_block_size`).
+    void open(ByteSource source, std::size_t block_size = default_block_size);
+
+    // Takes the next line from the bytes already read and gives its text:
+    // the line up to its first NUL byte, as a terminated string would hold
+    // it. False when a whole line is not buffered yet: then either the
+    // source has ended and there are no more lines, or `refill` must be
+    // called.
+    [[gnu::always_inline]] bool take_line(PaddedLine& line)
+    {
+        // Most lines end in the block they start in or the next: two mask
+        // loads. The masks past the data hold no newline, so a line found
+        // there fails the size test.
+        auto from = static_cast<std::size_t>(begin - data);
+        std::size_t block = from / simd::block_bytes;
+        std::size_t length = simd::through_newline(masks[block].newlines, masks[block + 1].newlines,
+                                                   from % simd::block_bytes);
+        if (length > static_cast<std::size_t>(end - begin))
+            return take_line_slowly(line);
+        std::string_view text(begin, length);
+        begin += length;
+        // NUL bytes are rare enough that a read records only whether it may
+        // hold any.
+        if (may_hold_nul) [[unlikely]]
+            text = up_to_nul(text);
+        line = padded(text);
+        return true;
+    }
+
+    // The white space of `line`, a line just taken, from the masks of its
+    // blocks, written to `out`; null when the line is longer than
+    // `LineSpaces::max_bytes`. A line cut at a NUL keeps the masks of its
+    // text.
+    [[gnu::always_inline]] const simd::LineSpaces* line_spaces(PaddedLine line,
+                                                               simd::LineSpaces& out) const
+    {
+        std::string_view text = line.text();
+        if (text.size() > simd::LineSpaces::max_bytes)
+            return nullptr;
+        VOLREPORT_EXPECTS(text.data() >= data && text.data() + text.size() <= end);
+        auto from = static_cast<std::size_t>(text.data() - data);
+        out = simd::spaces_window(masks + from / simd::block_bytes, from % simd::block_bytes,
+                                  text.size());
+        return &out;
+    }
+
+    // Passes over the buffered lines that begin with a space or are empty,
+    // up to the next line that does not, when that line starts in the
+    // buffered data at most a line's length away; otherwise over none.
+    // Taking the lines one by one would give the same lines; this is the
+    // filter's fast path, since most lines of a listing are indented.
+    void skip_indented_lines();
+
+    // Reads one more block from the source, after the partial line that is
+    // left: call it only when `take_line` found no whole line. False when
+    // the read failed.
+    bool refill();
+
+    // Whether the source has reported its end: no read will add lines.
+    bool source_ended() const { return at_end; }
+
+    // The bytes read and not yet taken as lines. A line cut at a NUL ends
+    // where they begin, so that callers comparing whole lines (the tests
+    // and fuzzers, against a line buffer) can find its end.
+    std::string_view unread() const { return {begin, static_cast<std::size_t>(end - begin)}; }
+
+  private:
     // The buffered data is a partial line kept from the last read, shorter
     // than a line, and one block read behind it, then the padding for the
-    // scans, in whole 64-byte blocks.
+    // scans, in whole blocks.
     static constexpr std::size_t most_data = max_line_bytes - 1 + max_block_size;
-    static constexpr std::size_t data_size = (most_data + scan_padding + 63) / 64 * 64;
+    static constexpr std::size_t data_size =
+        (most_data + scan_padding + simd::block_bytes - 1) / simd::block_bytes * simd::block_bytes;
     // The masks of the blocks of the data, and of the two after them: a
     // line's first block and the next are always loaded.
-    static constexpr std::size_t blocks = (most_data + 63) / 64 + 2;
+    static constexpr std::size_t blocks = (most_data + simd::block_bytes - 1) / simd::block_bytes + 2;
     static_assert(data_size >= most_data + scan_padding, "the padding is in the storage");
+    static_assert(data_size / simd::block_bytes <= blocks, "every block of data has its masks");
 
-    alignas(64) char data[data_size];
-    simd::LineMasks masks[blocks]; // masks[i] describes data[64 * i, 64 * i + 64)
+    alignas(simd::block_bytes) char data[data_size];
+    simd::LineMasks masks[blocks]; // masks[i] describes the bytes of block i of data
 
     ByteSource source;
     std::size_t block_size; // bytes asked of each read, 1 to `max_block_size`
@@ -91,99 +170,7 @@ class LineReader {
     bool may_hold_nul;        // some buffered byte is a NUL
 
     PaddedLine padded(std::string_view text) const { return {text, data + data_size}; }
+    // A line that ends past its first two blocks, or not yet in the data.
+    bool take_line_slowly(PaddedLine& line);
     void clear_masks_after(std::size_t used);
-
-    friend void open_line_reader(LineReader& reader, ByteSource source, std::size_t block_size);
-    friend bool take_line_slowly(LineReader& reader, PaddedLine& line);
-    friend bool take_line(LineReader& reader, PaddedLine& line);
-    friend const simd::LineSpaces* line_spaces(const LineReader& reader, PaddedLine line,
-                                               simd::LineSpaces& out);
-    friend void skip_indented_lines(LineReader& reader);
-    friend bool refill(LineReader& reader);
-    friend std::string_view unread(const LineReader& reader);
-    friend bool source_ended(const LineReader& reader);
 };
-
-// Prepares `reader` to read `source` in blocks of `block_size` bytes.
-void open_line_reader(LineReader& reader, ByteSource source,
-                      std::size_t block_size = default_block_size);
-
-// The bytes read and not yet taken as lines: a line just taken ends where
-// they begin.
-inline std::string_view unread(const LineReader& reader)
-{
-    return {reader.begin, static_cast<std::size_t>(reader.end - reader.begin)};
-}
-
-// Whether the source has reported its end: no read will add lines.
-inline bool source_ended(const LineReader& reader)
-{
-    return reader.at_end;
-}
-
-// A line up to its first NUL byte.
-inline std::string_view up_to_nul(std::string_view line)
-{
-    return line.substr(0, line.find('\0'));
-}
-
-// Takes the next line from the bytes already read and gives its text: the
-// line up to its first NUL byte, as a terminated string would hold it.
-// False when a whole line is not buffered yet: then either the source has
-// ended and there are no more lines, or `refill` must be called.
-bool take_line_slowly(LineReader& reader, PaddedLine& line);
-[[gnu::always_inline]] inline bool take_line(LineReader& reader, PaddedLine& line)
-{
-    // Most lines end in the block they start in or the next: two mask
-    // loads, and a newline past the data (a block's masks may be older
-    // than its bytes) fails the size test.
-    auto from = static_cast<std::size_t>(reader.begin - reader.data);
-    std::size_t block = from / 64;
-    std::uint64_t bits = reader.masks[block].newlines >> (from % 64);
-    std::uint64_t next = reader.masks[block + 1].newlines;
-    std::size_t length = bits != 0 ? static_cast<std::size_t>(std::countr_zero(bits)) + 1
-                         : next != 0
-                             ? 64 - from % 64 + 1 + static_cast<std::size_t>(std::countr_zero(next))
-                             : ~std::size_t{0};
-    if (length > static_cast<std::size_t>(reader.end - reader.begin))
-        return take_line_slowly(reader, line);
-    std::string_view text(reader.begin, length);
-    reader.begin += length;
-    // NUL bytes are rare enough that a read records only whether it may
-    // hold any.
-    if (reader.may_hold_nul) [[unlikely]]
-        text = up_to_nul(text);
-    line = reader.padded(text);
-    return true;
-}
-
-// The white space of `line`, a line just taken, from the masks of its
-// blocks, written to `out`; null when the line is longer than
-// `LineSpaces::max_bytes`. A line cut at a NUL keeps the masks of its text.
-[[gnu::always_inline]] inline const simd::LineSpaces*
-line_spaces(const LineReader& reader, PaddedLine line, simd::LineSpaces& out)
-{
-    std::string_view text = line.text();
-    if (text.size() > simd::LineSpaces::max_bytes)
-        return nullptr;
-    VOLREPORT_EXPECTS(text.data() >= reader.data && text.data() + text.size() <= reader.end);
-    auto from = static_cast<std::size_t>(text.data() - reader.data);
-    std::size_t block = from / 64;
-    std::size_t shift = from % 64;
-    // The masks of a third block only matter when the line reaches it.
-    std::uint64_t first = reader.masks[block].spaces;
-    std::uint64_t second = reader.masks[block + 1].spaces;
-    std::uint64_t third =
-        shift + text.size() > 8 * sizeof out.bits ? reader.masks[block + 2].spaces : 0;
-    out = {{simd::funnel(first, second, shift), simd::funnel(second, third, shift)}};
-    return &out;
-}
-
-// Passes over the buffered whole lines that begin with a space or are empty,
-// stopping at the first other line or where the buffered data may not hold
-// a whole line. Taking those lines one by one gives the same result; this is
-// the filter's fast path, since most lines of a listing are indented.
-void skip_indented_lines(LineReader& reader);
-
-// Reads one more block from the source. False when the read failed.
-bool refill(LineReader& reader);

@@ -45,19 +45,25 @@ bool flush_report(ReportBuffer& out)
 
 namespace {
 
-// Copies a word in whole 16-byte pieces, which compile to vector moves
-// instead of a call: a short word's whole array at once, a long one's
-// pieces up to its size. The write position then moves by the real size.
+// Copies a word in whole pieces, which compile to vector moves instead of
+// a call: a short word's whole array at once, a long one's pieces up to
+// its size. The write position then moves by the real size.
 template <std::size_t N>
 char* put_word(char* p, const Word<N>& word)
 {
-    constexpr std::size_t whole = (N + 15) / 16 * 16;
+    VOLREPORT_EXPECTS(word.size <= N);
+    constexpr std::size_t whole = (N + word_piece - 1) / word_piece * word_piece;
     static_assert(whole <= sizeof word.text, "whole pieces stay in the word's array");
-    if constexpr (whole <= 64)
+    static_assert(word_piece <= ReportBuffer::overshoot, "a last piece stays in the buffer");
+    if constexpr (whole <= 4 * word_piece) {
+        // A word of one piece starts inside the line; a longer one is the
+        // name, at the start of a line at least `name_column` long.
+        static_assert(whole <= word_piece || whole <= name_column + ReportBuffer::overshoot,
+                      "a whole copy stays in the buffer");
         std::memcpy(p, word.text, whole);
-    else
-        for (std::size_t i = 0; i < word.size; i += 16)
-            std::memcpy(p + i, word.text + i, 16);
+    } else
+        for (std::size_t i = 0; i < word.size; i += word_piece)
+            std::memcpy(p + i, word.text + i, word_piece);
     return p + word.size;
 }
 
@@ -68,9 +74,10 @@ constexpr std::uint64_t ascii_zeros = swar::broadcast('0');
 // what they leave behind.
 char* put_digits(char* p, std::uint64_t value)
 {
-    if (value >= 100000000) {
-        p = put_digits(p, value / 100000000);
-        swar::store8(p, swar::eight_digits(value % 100000000) + ascii_zeros);
+    static_assert(ReportBuffer::overshoot >= sizeof value, "a last word stays in the buffer");
+    if (value >= swar::eight_digit_base) {
+        p = put_digits(p, value / swar::eight_digit_base);
+        swar::store8(p, swar::eight_digits(value % swar::eight_digit_base) + ascii_zeros);
         return p + 8;
     }
     std::uint64_t digits = swar::eight_digits(value);
@@ -83,7 +90,7 @@ char* put_digits(char* p, std::uint64_t value)
 char* put_number(char* p, std::uint64_t value)
 {
     static_assert(number_column == 1 + 8, "a space and eight digits");
-    if (value >= 100000000)
+    if (value >= swar::eight_digit_base)
         return put_digits(p, value);
     std::uint64_t digits = swar::eight_digits(value);
     // Leading zeros become spaces.
@@ -92,11 +99,11 @@ char* put_number(char* p, std::uint64_t value)
     return p + number_column;
 }
 
-// The name column's width of spaces, to copy whole.
+// The name column's width of blanks, to copy whole.
 constexpr auto name_padding = [] {
-    std::array<char, name_column> spaces{};
-    spaces.fill(' ');
-    return spaces;
+    std::array<char, name_column> blanks{};
+    blanks.fill(' ');
+    return blanks;
 }();
 
 } // namespace
@@ -109,6 +116,7 @@ bool write_report_line(ReportBuffer& out, const VolumeRecord& record)
     char* start = out.data + out.size;
     char* p = put_word(start, record.name);
     if (record.name.size < name_column) {
+        static_assert(ReportBuffer::overshoot >= name_column, "the padding stays in the buffer");
         std::memcpy(p, name_padding.data(), name_column);
         p = start + name_column;
     }

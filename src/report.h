@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The report line: six columns of a complete volume record, collected in a
-// buffer and handed to a sink in large blocks.
+// buffer and handed to a sink when it fills or before the filter waits for
+// input.
 #pragma once
 
 #include <cstddef>
@@ -33,9 +34,9 @@ constexpr std::size_t max_report_line =
 
 struct ReportBuffer {
     static constexpr std::size_t capacity = std::size_t{64} * 1024;
-    // A line is written with whole 8- and 16-byte stores that may reach
-    // this far past its end.
-    static constexpr std::size_t overshoot = 16;
+    // A line is written with whole stores, each starting inside it, that
+    // may reach this far past its end: the widest is the name's padding.
+    static constexpr std::size_t overshoot = name_column;
     static_assert(capacity >= max_report_line + overshoot, "a line always fits");
 
     ByteSink sink;

@@ -20,19 +20,11 @@ struct MaskCursor {
     const char* line;
     std::size_t at = 0;
     std::size_t end = 0;
-    // Where the line's words start and end, in turn, in its first and
-    // second 64 bytes.
-    std::uint64_t edges[2];
+    simd::WordEdges edges;
 
-    MaskCursor(const char* line, std::size_t size, const simd::LineSpaces& spaces) : line(line)
+    MaskCursor(const char* line, std::size_t size, const simd::LineSpaces& spaces)
+        : line(line), edges(spaces, size)
     {
-        // Bytes past the line count as white space, so that every word ends
-        // where the line does; the byte before it too.
-        constexpr std::uint64_t all = ~std::uint64_t{0};
-        std::uint64_t low = size >= 64 ? spaces.bits[0] : spaces.bits[0] | all << size;
-        std::uint64_t high = size >= 64 ? spaces.bits[1] | all << (size - 64) : all;
-        edges[0] = simd::word_edges(low, all);
-        edges[1] = simd::word_edges(high, low);
     }
 
     // Moves past white space to the next byte of a word; false when there
@@ -41,28 +33,11 @@ struct MaskCursor {
     {
         if (at < end)
             return true;
-        if (!next(at))
+        if (!edges.next(at))
             return false;
         // A word always ends, as white space follows the line.
-        next(end);
+        edges.next(end);
         return true;
-    }
-
-  private:
-    // Takes the next edge; false when there is none.
-    bool next(std::size_t& position)
-    {
-        if (edges[0] != 0) {
-            position = static_cast<std::size_t>(__builtin_ctzll(edges[0]));
-            edges[0] &= edges[0] - 1;
-            return true;
-        }
-        if (edges[1] != 0) {
-            position = 64 + static_cast<std::size_t>(__builtin_ctzll(edges[1]));
-            edges[1] &= edges[1] - 1;
-            return true;
-        }
-        return false;
     }
 };
 
@@ -93,10 +68,11 @@ template <typename Cursor, std::size_t N>
     if (!c.skip_space())
         return false;
     std::size_t n = c.end - c.at < N ? c.end - c.at : N;
-    // Whole 16-byte pieces; the word's array has room for the last one, and
-    // the line's padding for the bytes past it.
-    for (std::size_t i = 0; i < n; i += 16)
-        std::memcpy(out.text + i, c.line + c.at + i, 16);
+    // Whole pieces; the word's array has room for the last one, and the
+    // line's padding for the bytes past it.
+    static_assert(scan_padding >= word_piece, "a piece past the line stays in its padding");
+    for (std::size_t i = 0; i < n; i += word_piece)
+        std::memcpy(out.text + i, c.line + c.at + i, word_piece);
     out.text[n] = '\0';
     out.size = n;
     c.at += n;
@@ -123,8 +99,8 @@ template <typename Cursor>
         return false;
     const char* p = c.line + c.at;
     std::size_t left = c.end - c.at;
-    // Most numbers are a word of up to sixteen digits alone; the next
-    // field then starts at the next word, known without counting digits.
+    // Most numbers are a word of up to sixteen digits alone: checked and
+    // parsed by word loads, and the next field starts at the next word.
     if (left <= 16 && swar::digit_run(p, left) == left) {
         out = swar::parse_up_to_16_digits(p, left);
         c.at = c.end;
@@ -208,6 +184,7 @@ int scan_quota(PaddedLine line, const simd::LineSpaces* spaces, VolumeRecord& re
     return scan_line(
         line, spaces, [&](auto& c) __attribute__((always_inline)) {
             // The prefix's one word, MaxQuota, comes first; the quota is next.
+            VOLREPORT_EXPECTS(line.text().starts_with(quota_prefix));
             c.skip_space();
             c.at = c.end;
             return scan_number(c, record.max_quota_k) ? 1 : 0;

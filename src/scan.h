@@ -13,7 +13,7 @@
 //
 // Each scan takes the line, whose type carries the padding that the scans
 // may load past it, and, where the caller has it, the line's white space;
-// without it, the scan classifies the line itself.
+// without it, the scan walks the line a byte at a time.
 #pragma once
 
 #include <cstddef>
@@ -23,12 +23,16 @@
 #include "line_reader.h"
 #include "simd.h"
 
+// Words are copied in whole pieces of this many bytes, which compile to
+// vector moves instead of a call.
+constexpr std::size_t word_piece = 16;
+
 // A text field of at most N bytes, with room for a terminator and for
-// copying it in whole 16-byte pieces.
+// copying it in whole pieces.
 template <std::size_t N>
 struct Word {
     static constexpr std::size_t capacity = N;
-    char text[N + 16] = {};
+    char text[N + word_piece] = {};
     std::size_t size = 0;
 
     std::string_view view() const { return {text, size}; }

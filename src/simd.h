@@ -9,11 +9,17 @@
 // it in plain C++ on 64-bit words, so any compiler builds it.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "contract.h"
+
 namespace simd {
+
+// The bytes of a classified block: one bit of each mask word a byte.
+constexpr std::size_t block_bytes = 64;
 
 // What the line reader needs of a block: where lines end, the white space,
 // and where the lines start that are neither indented nor empty, the only
@@ -77,7 +83,90 @@ constexpr std::uint64_t word_edges(std::uint64_t spaces, std::uint64_t before)
 // Two shifts stand for one by 64 - shift, which is undefined when shift is 0.
 constexpr std::uint64_t funnel(std::uint64_t low, std::uint64_t high, std::size_t shift)
 {
+    VOLREPORT_EXPECTS(shift < block_bytes);
     return low >> shift | (high << 1) << (63 - shift);
 }
+
+// The index of the lowest set bit of `mask`, which is not 0: without the
+// test for 0 that std::countr_zero adds.
+constexpr std::size_t lowest_bit(std::uint64_t mask)
+{
+    VOLREPORT_EXPECTS(mask != 0);
+    return static_cast<std::size_t>(__builtin_ctzll(mask));
+}
+
+// The length of a line that starts at byte `shift` of a block, through its
+// newline, from the newlines of that block and the next; ~0 when neither
+// holds it.
+constexpr std::size_t through_newline(std::uint64_t block, std::uint64_t next, std::size_t shift)
+{
+    VOLREPORT_EXPECTS(shift < block_bytes);
+    std::uint64_t bits = block >> shift;
+    if (bits != 0)
+        return lowest_bit(bits) + 1;
+    if (next != 0)
+        return block_bytes - shift + 1 + lowest_bit(next);
+    return ~std::size_t{0};
+}
+
+// The white space of the `size` bytes from byte `shift` of the block whose
+// masks `masks` points at. The next block's masks are loaded always, the
+// one after only when the bytes reach it.
+inline LineSpaces spaces_window(const LineMasks* masks, std::size_t shift, std::size_t size)
+{
+    VOLREPORT_EXPECTS(size <= LineSpaces::max_bytes);
+    std::uint64_t first = masks[0].spaces;
+    std::uint64_t second = masks[1].spaces;
+    std::uint64_t third = shift + size > 2 * block_bytes ? masks[2].spaces : 0;
+    return {{funnel(first, second, shift), funnel(second, third, shift)}};
+}
+
+// The first line head at or after byte `from` of the blocks `masks`
+// describes, looking no further than the block that holds byte `last`; a
+// position past `last` when there is none by then.
+inline std::size_t first_head(const LineMasks* masks, std::size_t from, std::size_t last)
+{
+    std::size_t block = from / block_bytes;
+    std::uint64_t heads = masks[block].heads & (~std::uint64_t{0} << (from % block_bytes));
+    while (heads == 0 && (block + 1) * block_bytes <= last)
+        heads = masks[++block].heads;
+    return block * block_bytes + static_cast<std::size_t>(std::countr_zero(heads));
+}
+
+// Where the words of a line start and end, in turn, taken from its white
+// space. The bytes past the line count as white space, and so does the
+// byte before it, so that every word starts and ends inside the line.
+class WordEdges {
+  public:
+    WordEdges(const LineSpaces& spaces, std::size_t size)
+    {
+        VOLREPORT_EXPECTS(size <= LineSpaces::max_bytes);
+        constexpr std::uint64_t all = ~std::uint64_t{0};
+        std::uint64_t low = size >= block_bytes ? spaces.bits[0] : spaces.bits[0] | all << size;
+        std::uint64_t high =
+            size >= block_bytes ? spaces.bits[1] | all << (size - block_bytes) : all;
+        bits[0] = word_edges(low, all);
+        bits[1] = word_edges(high, low);
+    }
+
+    // Takes the next edge; false when there is none.
+    bool next(std::size_t& position)
+    {
+        if (bits[0] != 0) {
+            position = lowest_bit(bits[0]);
+            bits[0] &= bits[0] - 1;
+            return true;
+        }
+        if (bits[1] != 0) {
+            position = block_bytes + lowest_bit(bits[1]);
+            bits[1] &= bits[1] - 1;
+            return true;
+        }
+        return false;
+    }
+
+  private:
+    std::uint64_t bits[2];
+};
 
 } // namespace simd

@@ -81,6 +81,9 @@ inline std::size_t digit_run(const char* p, std::size_t limit)
     return n < limit ? n : limit;
 }
 
+// Numbers are parsed and written in blocks of eight decimal digits.
+constexpr std::uint64_t eight_digit_base = 100000000;
+
 // The value of the `n` digits at `p` (1 to 8). The digits are moved to the
 // top of the word, leaving zeros as leading digits, and combined in pairs,
 // fours and eights by three multiplications. Loads 8 bytes.
@@ -102,15 +105,16 @@ inline std::uint64_t parse_up_to_16_digits(const char* p, std::size_t n)
 {
     VOLREPORT_EXPECTS(n >= 1 && n <= 16);
     return n <= 8 ? parse_digits(p, n)
-                  : parse_digits(p, n - 8) * 100000000 + parse_digits(p + n - 8, 8);
+                  : parse_digits(p, n - 8) * eight_digit_base + parse_digits(p + n - 8, 8);
 }
 
-// The eight decimal digits of `value` (below 10^8) as byte values 0 to 9,
-// the first digit in the lowest byte: the number is split into halves,
-// quarters and digits in the lanes of one word, each division a
-// multiplication and a shift that is exact in the lane's range.
+// The eight decimal digits of `value` (below `eight_digit_base`) as byte
+// values 0 to 9, the first digit in the lowest byte: the number is split
+// into halves, quarters and digits in the lanes of one word, each division
+// a multiplication and a shift that is exact in the lane's range.
 constexpr std::uint64_t eight_digits(std::uint64_t value)
 {
+    VOLREPORT_EXPECTS(value < eight_digit_base);
     std::uint64_t halves = (value / 10000) | ((value % 10000) << 32);
     std::uint64_t hundreds = ((halves * 5243) >> 19) & 0x0000007f0000007f;
     std::uint64_t quarters = hundreds | ((halves - hundreds * 100) << 16);

@@ -62,13 +62,21 @@ std::string visible(std::string_view bytes)
     return out;
 }
 
+FilterStorage& reused_storage()
+{
+    // Left as the allocator gives it, as the program's is.
+    static const std::unique_ptr<FilterStorage> storage =
+        std::make_unique_for_overwrite<FilterStorage>();
+    return *storage;
+}
+
 std::string filter_string(std::string_view listing, const VolumeSelection& choice,
                           std::size_t block_size)
 {
     MemorySource in{listing};
     std::string report;
-    if (filter_listing(in.source(), {&report, append_to_string}, choice, block_size) !=
-        FilterStatus::ok)
+    if (filter_listing(reused_storage(), in.source(), {&report, append_to_string}, choice,
+                       block_size) != FilterStatus::ok)
         report += "<filter failed>";
     return report;
 }

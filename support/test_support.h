@@ -64,8 +64,12 @@ std::string scan_mismatch(std::string_view line);
 // Shows invisible bytes, so that a failing comparison says which byte differs.
 std::string visible(std::string_view bytes);
 
-// Runs the whole filter in-process and returns the report, with a marker
-// appended when the filter reported a failure.
+// Filter storage kept for the whole process and never cleared, so that
+// each run starts on what the run before left: runs must not depend on it.
+FilterStorage& reused_storage();
+
+// Runs the whole filter in-process, on `reused_storage`, and returns the
+// report, with a marker appended when the filter reported a failure.
 std::string filter_string(std::string_view listing, const VolumeSelection& choice = {},
                           std::size_t block_size = default_block_size);
 

@@ -41,7 +41,7 @@ std::string random_listing(std::mt19937_64& rng)
 std::unique_ptr<LineReader> open_reader(MemorySource& source, std::size_t block)
 {
     auto reader = std::make_unique_for_overwrite<LineReader>();
-    open_line_reader(*reader, source.source(), block);
+    reader->open(source.source(), block);
     return reader;
 }
 
@@ -55,17 +55,17 @@ std::vector<std::string_view> reader_lines(const std::string& text, std::size_t 
     PaddedLine line;
     for (;;) {
         if (skip)
-            skip_indented_lines(*reader);
-        if (take_line(*reader, line)) {
+            reader->skip_indented_lines();
+        if (reader->take_line(line)) {
             // As a view into `text`, so that it compares with fgets lines:
             // the whole line ends where the unread bytes begin.
-            std::string_view rest = unread(*reader);
+            std::string_view rest = reader->unread();
             auto length = static_cast<std::size_t>(rest.data() - line.text().data());
             std::size_t end = text.size() - source.rest.size() - rest.size();
             lines.push_back(std::string_view(text).substr(end - length, length));
             continue;
         }
-        if (source_ended(*reader) || !refill(*reader))
+        if (reader->source_ended() || !reader->refill())
             return lines;
     }
 }
@@ -112,14 +112,14 @@ TEST(LineReader, line_spaces_mark_the_white_space_of_every_short_line)
             auto reader = open_reader(source, block);
             PaddedLine padded;
             for (;;) {
-                if (!take_line(*reader, padded)) {
-                    if (source_ended(*reader) || !refill(*reader))
+                if (!reader->take_line(padded)) {
+                    if (reader->source_ended() || !reader->refill())
                         break;
                     continue;
                 }
                 std::string_view line = padded.text();
                 simd::LineSpaces room{};
-                const simd::LineSpaces* spaces = line_spaces(*reader, padded, room);
+                const simd::LineSpaces* spaces = reader->line_spaces(padded, room);
                 // Only a long line has no mask.
                 ASSERT_EQ(spaces == nullptr, line.size() > simd::LineSpaces::max_bytes)
                     << visible(line) << " block " << block;
