@@ -40,7 +40,7 @@ struct FilterRow {
     std::string report;
 };
 
-const std::vector<FilterRow> rows = {
+const std::vector<FilterRow> walk_rows = {
     {"empty input writes nothing", "", ""},
     {"a wanted volume gives one 67-byte line", volume, report},
     {"a last line without a newline counts", header + detail_1 + detail_2 + "    MaxQuota 500 K",
@@ -58,8 +58,9 @@ const std::vector<FilterRow> rows = {
      volume_of("one", "RW", "On-line") + volume_of("two", "XX", "busy") +
          volume_of("three", "RW", "On-line"),
      report_of("one", "RW") + report_of("two", "XX") + report_of("three", "RW")},
+};
 
-    // The quota line.
+const std::vector<FilterRow> quota_rows = {
     {"quota without K is accepted", header + detail_1 + detail_2 + "    MaxQuota 500\n", report},
     {"quota followed by other text is accepted",
      header + detail_1 + detail_2 + "    MaxQuota 500 M\n", report},
@@ -73,8 +74,9 @@ const std::vector<FilterRow> rows = {
      header + detail_1 + detail_2 + "     MaxQuota 500 K\n", ""},
     {"MaxQuota without its space drops the record",
      header + detail_1 + detail_2 + "    MaxQuota\t500 K\n", ""},
+};
 
-    // The header line.
+const std::vector<FilterRow> header_rows = {
     {"size followed by status without K is skipped",
      "vol.a 536 RW 100 On-line\n" + detail_1 + detail_2 + detail_3, ""},
     {"K against the size is accepted",
@@ -103,8 +105,9 @@ const std::vector<FilterRow> rows = {
     {"a header indented by a space is skipped", " " + volume, ""},
     {"a 40-byte name is written whole", volume_of(std::string(40, 'n'), "RW", "On-line"),
      std::string(40, 'n') + "       500       100 RW alpha beta\n"},
+};
 
-    // The detail lines.
+const std::vector<FilterRow> detail_rows = {
     {"detail line indented by a tab drops the record",
      header + "\talpha beta\n" + detail_2 + detail_3, ""},
     {"detail line indented by three spaces drops the record",
@@ -124,8 +127,10 @@ const std::vector<FilterRow> rows = {
     {"input ending after the header writes nothing", header, ""},
     {"input ending after the first detail line writes nothing", header + detail_1, ""},
     {"input ending after the second detail line writes nothing", header + detail_1 + detail_2, ""},
+};
 
-    // Lines as the line buffer takes them.
+// Lines as the line buffer takes them.
+const std::vector<FilterRow> line_rows = {
     {"a NUL ends the line for the header",
      "vol.a 536 RW\0 100 K On-line\n"s + detail_1 + detail_2 + detail_3, ""},
     {"a NUL after the status is harmless",
@@ -155,7 +160,7 @@ const std::vector<FilterRow> rows = {
      std::string(1023, 'y') + header + detail_1 + detail_2 + detail_3, report},
 };
 
-TEST(Filter, reports_each_complete_wanted_volume)
+void expect_reports(const std::vector<FilterRow>& rows)
 {
     for (const FilterRow& row : rows) {
         // The line reader's block size must never show in the report.
@@ -168,6 +173,12 @@ TEST(Filter, reports_each_complete_wanted_volume)
         EXPECT_EQ(visible(plain_report(row.listing, {})), visible(row.report)) << row.behaviour;
     }
 }
+
+TEST(Filter, reports_each_complete_wanted_volume_in_order) { expect_reports(walk_rows); }
+TEST(Filter, takes_the_quota_line_as_its_pattern_does) { expect_reports(quota_rows); }
+TEST(Filter, takes_the_header_line_as_its_pattern_does) { expect_reports(header_rows); }
+TEST(Filter, takes_the_detail_lines_as_their_patterns_do) { expect_reports(detail_rows); }
+TEST(Filter, takes_lines_as_a_line_buffer_does) { expect_reports(line_rows); }
 
 TEST(Filter, selection_decides_which_volumes_are_reported)
 {

@@ -46,23 +46,36 @@ std::unique_ptr<LineReader> open_reader(MemorySource& source, std::size_t block)
 }
 
 // Takes every line, or with `skip` only those the fast path does not pass
-// over.
+// over. A pass that moves must stop at the first line after it, as fgets
+// takes them, that is neither indented nor empty.
 std::vector<std::string_view> reader_lines(const std::string& text, std::size_t block, bool skip)
 {
     MemorySource source{text};
     auto reader = open_reader(source, block);
+    const std::vector<std::string_view> all = fgets_lines(text);
+    std::size_t next = 0; // the fgets line where the reader is
+    auto position = [&] { return text.size() - source.rest.size() - reader->unread().size(); };
     std::vector<std::string_view> lines;
     PaddedLine line;
     for (;;) {
+        std::size_t before = position();
         if (skip)
             reader->skip_indented_lines();
+        if (position() != before) {
+            while (next < all.size() && (all[next][0] == ' ' || all[next][0] == '\n'))
+                ++next;
+            EXPECT_LT(next, all.size()) << "passed over the last line, from " << before;
+            if (next < all.size()) {
+                EXPECT_EQ(position(), static_cast<std::size_t>(all[next].data() - text.data()))
+                    << "stopped elsewhere, from " << before;
+            }
+        }
         if (reader->take_line(line)) {
             // As a view into `text`, so that it compares with fgets lines:
             // the whole line ends where the unread bytes begin.
-            std::string_view rest = reader->unread();
-            auto length = static_cast<std::size_t>(rest.data() - line.text().data());
-            std::size_t end = text.size() - source.rest.size() - rest.size();
-            lines.push_back(std::string_view(text).substr(end - length, length));
+            auto length = static_cast<std::size_t>(reader->unread().data() - line.text().data());
+            lines.push_back(std::string_view(text).substr(position() - length, length));
+            ++next;
             continue;
         }
         if (reader->source_ended() || !reader->refill())
