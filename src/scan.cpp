@@ -79,7 +79,7 @@ template <typename Cursor, std::size_t N>
     return true;
 }
 
-// The value of the `n` digits at `p`, more than sixteen of them; false when
+// The value of the `n` digits at `p`, more than word loads take; false when
 // it does not fit 64 bits. Out of line: no real listing needs it.
 [[gnu::noinline]] bool long_number(const char* p, std::size_t n, std::uint64_t& value)
 {
@@ -101,7 +101,7 @@ template <typename Cursor>
     std::size_t left = c.end - c.at;
     // Most numbers are a word of up to sixteen digits alone: checked and
     // parsed by word loads, and the next field starts at the next word.
-    if (left <= 16 && swar::digit_run(p, left) == left) {
+    if (left <= swar::most_word_digits && swar::digit_run(p, left) == left) {
         out = swar::parse_up_to_16_digits(p, left);
         c.at = c.end;
         return true;
@@ -116,7 +116,7 @@ template <typename Cursor>
         return false;
     // A value too large saturates, whatever its sign.
     std::uint64_t value = 0;
-    if (n <= 16)
+    if (n <= swar::most_word_digits)
         value = swar::parse_up_to_16_digits(p, n);
     else if (!long_number(p, n, value)) {
         value = std::numeric_limits<std::uint64_t>::max();

@@ -64,11 +64,11 @@ constexpr std::uint64_t shifted_in(std::uint64_t mask, std::uint64_t before)
 }
 
 // The starts of lines that are neither indented nor empty: the byte after a
-// newline that is neither a space nor a newline.
-constexpr std::uint64_t line_heads(std::uint64_t newlines, std::uint64_t spaces,
+// newline that is neither a blank (' ') nor a newline.
+constexpr std::uint64_t line_heads(std::uint64_t newlines, std::uint64_t blanks,
                                    std::uint64_t newlines_before)
 {
-    return shifted_in(newlines, newlines_before) & ~(newlines | spaces);
+    return shifted_in(newlines, newlines_before) & ~(newlines | blanks);
 }
 
 // Where words start and end in a white-space mask, in turn: a byte that is
@@ -136,8 +136,9 @@ inline std::size_t first_head(const LineMasks* masks, std::size_t from, std::siz
 // Where the words of a line start and end, in turn, taken from its white
 // space. The bytes past the line count as white space, and so does the
 // byte before it, so that every word starts and ends inside the line.
-class WordEdges {
-  public:
+struct WordEdges {
+    std::uint64_t bits[2];
+
     WordEdges(const LineSpaces& spaces, std::size_t size)
     {
         VOLREPORT_EXPECTS(size <= LineSpaces::max_bytes);
@@ -157,16 +158,12 @@ class WordEdges {
             bits[0] &= bits[0] - 1;
             return true;
         }
-        if (bits[1] != 0) {
-            position = block_bytes + lowest_bit(bits[1]);
-            bits[1] &= bits[1] - 1;
-            return true;
-        }
-        return false;
+        if (bits[1] == 0)
+            return false;
+        position = block_bytes + lowest_bit(bits[1]);
+        bits[1] &= bits[1] - 1;
+        return true;
     }
-
-  private:
-    std::uint64_t bits[2];
 };
 
 } // namespace simd

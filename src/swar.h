@@ -99,11 +99,15 @@ inline std::uint64_t parse_digits(const char* p, std::size_t n)
            32;
 }
 
-// The value of the `n` digits at `p` (1 to 16), in one or two blocks of
-// eight: sixteen digits always fit. Loads 16 bytes.
+// The most digits parsed from word loads: two blocks of eight, which
+// always fit 64 bits.
+constexpr std::size_t most_word_digits = 16;
+
+// The value of the `n` digits at `p` (1 to `most_word_digits`), in one or
+// two blocks of eight. Loads 16 bytes.
 inline std::uint64_t parse_up_to_16_digits(const char* p, std::size_t n)
 {
-    VOLREPORT_EXPECTS(n >= 1 && n <= 16);
+    VOLREPORT_EXPECTS(n >= 1 && n <= most_word_digits);
     return n <= 8 ? parse_digits(p, n)
                   : parse_digits(p, n - 8) * eight_digit_base + parse_digits(p + n - 8, 8);
 }
