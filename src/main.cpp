@@ -13,24 +13,19 @@ namespace {
 
 const char* program_name = "";
 
-[[noreturn]] void exit_with_usage()
+// The usage line, which is a failure, or the help text that starts with it.
+[[noreturn]] void exit_with_usage(bool help)
 {
-    (void)std::fprintf(stderr, "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n", program_name);
-    std::exit(2);
-}
-
-[[noreturn]] void exit_with_help()
-{
-    (void)std::fprintf(stderr,
-                       "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n"
-                       "where      -r  include read-only volumes\n"
-                       "           -w  exclude read-write volumes\n"
-                       "           -b  include backup volumes\n"
-                       "           -n  exclude on-line volumes\n"
-                       "           -f  include off-line volumes\n"
-                       "           -h  print this message\n",
-                       program_name);
-    std::exit(0);
+    (void)std::fprintf(stderr, "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n%s",
+                       program_name,
+                       help ? "where      -r  include read-only volumes\n"
+                              "           -w  exclude read-write volumes\n"
+                              "           -b  include backup volumes\n"
+                              "           -n  exclude on-line volumes\n"
+                              "           -f  include off-line volumes\n"
+                              "           -h  print this message\n"
+                            : "");
+    std::exit(help ? 0 : 2);
 }
 
 [[noreturn]] void fail(const char* format, const char* name)
@@ -44,13 +39,10 @@ const char* program_name = "";
 void apply_option_letters(const char* letters)
 {
     if (*letters == '\0')
-        exit_with_usage();
-    for (; *letters != '\0'; ++letters) {
-        if (*letters == 'h')
-            exit_with_help();
-        if (!apply_selection_letter(selection, *letters))
-            exit_with_usage();
-    }
+        exit_with_usage(false);
+    for (; *letters != '\0'; ++letters)
+        if (*letters == 'h' || !apply_selection_letter(selection, *letters))
+            exit_with_usage(*letters == 'h');
 }
 
 // Puts the open descriptor `fd` in place of `target`, so that the listing is
@@ -121,7 +113,7 @@ int main(int argc, char** argv)
         --count;
     }
     if (count > 2)
-        exit_with_usage();
+        exit_with_usage(false);
 
     const char* input_name = count >= 1 ? args[0] : nullptr;
     const char* output_name = count == 2 ? args[1] : nullptr;
