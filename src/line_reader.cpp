@@ -2,31 +2,6 @@
 #include "line_reader.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <poll.h>
-#include <unistd.h>
-
-bool may_retry(int fd, short events)
-{
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        // A descriptor left non-blocking by whoever opened it: wait.
-        pollfd ready{fd, events, 0};
-        return ::poll(&ready, 1, -1) >= 0 || errno == EINTR;
-    }
-    return errno == EINTR;
-}
-
-long read_descriptor(void* context, char* buffer, std::size_t size)
-{
-    int fd = *static_cast<int*>(context);
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, size);
-        if (n >= 0)
-            return n;
-        if (!may_retry(fd, POLLIN))
-            return -1;
-    }
-}
 
 void LineReader::open(ByteSource from, std::size_t size)
 {

@@ -15,23 +15,8 @@
 #include <string_view>
 
 #include "contract.h"
+#include "io.h"
 #include "simd.h"
-
-// Where the bytes come from. `read` fills at most `size` bytes of `buffer`
-// and returns the count, 0 at the end of input, or -1 on failure.
-struct ByteSource {
-    void* context;
-    long (*read)(void* context, char* buffer, std::size_t size);
-};
-
-// A source on a file descriptor; `context` points at the descriptor.
-// Interrupted reads are retried.
-long read_descriptor(void* context, char* buffer, std::size_t size);
-
-// After a read or write on `fd` failed: whether to try again, as it was
-// interrupted, or the descriptor is non-blocking and now ready for
-// `events`.
-bool may_retry(int fd, short events);
 
 constexpr std::size_t max_line_bytes = 1023;
 

@@ -13,26 +13,23 @@ namespace {
 
 const char* program_name = "";
 
-[[noreturn]] void exit_with_usage()
+// The usage line, which is a failure, or the help text that starts with it.
+[[noreturn]] void exit_with_usage(bool help)
 {
-    (void)std::fprintf(stderr, "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n", program_name);
-    std::exit(2);
+    (void)std::fprintf(stderr, "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n%s",
+                       program_name,
+                       help ? "where      -r  include read-only volumes\n"
+                              "           -w  exclude read-write volumes\n"
+                              "           -b  include backup volumes\n"
+                              "           -n  exclude on-line volumes\n"
+                              "           -f  include off-line volumes\n"
+                              "           -h  print this message\n"
+                            : "");
+    std::exit(help ? 0 : 2);
 }
 
-[[noreturn]] void exit_with_help()
-{
-    (void)std::fprintf(stderr,
-                       "Usage: %s [-rwbnfh] [ input-file [ output-file ]]\n"
-                       "where      -r  include read-only volumes\n"
-                       "           -w  exclude read-write volumes\n"
-                       "           -b  include backup volumes\n"
-                       "           -n  exclude on-line volumes\n"
-                       "           -f  include off-line volumes\n"
-                       "           -h  print this message\n",
-                       program_name);
-    std::exit(0);
-}
-
+// Ends the process with status 2 and a message, which names `name` where
+// it has a %s.
 [[noreturn]] void fail(const char* format, const char* name)
 {
     (void)std::fprintf(stderr, format, name);
@@ -44,13 +41,10 @@ const char* program_name = "";
 void apply_option_letters(const char* letters)
 {
     if (*letters == '\0')
-        exit_with_usage();
-    for (; *letters != '\0'; ++letters) {
-        if (*letters == 'h')
-            exit_with_help();
-        if (!apply_selection_letter(selection, *letters))
-            exit_with_usage();
-    }
+        exit_with_usage(false);
+    for (; *letters != '\0'; ++letters)
+        if (*letters == 'h' || !apply_selection_letter(selection, *letters))
+            exit_with_usage(*letters == 'h');
 }
 
 // Puts the open descriptor `fd` in place of `target`, so that the listing is
@@ -112,8 +106,8 @@ int main(int argc, char** argv)
     // An empty argument vector has neither a program name nor arguments.
     if (argc > 0)
         program_name = argv[0];
-    char** args = argc > 1 ? argv + 1 : argv + (argc > 0 ? argc : 0);
-    int count = argc > 1 ? argc - 1 : 0;
+    char** args = argc > 0 ? argv + 1 : argv;
+    int count = argc > 0 ? argc - 1 : 0;
 
     if (count > 0 && args[0][0] == '-') {
         apply_option_letters(args[0] + 1);
@@ -121,7 +115,7 @@ int main(int argc, char** argv)
         --count;
     }
     if (count > 2)
-        exit_with_usage();
+        exit_with_usage(false);
 
     const char* input_name = count >= 1 ? args[0] : nullptr;
     const char* output_name = count == 2 ? args[1] : nullptr;
@@ -139,23 +133,16 @@ int main(int argc, char** argv)
         open_output(output_name);
 
     FilterStatus status = run_filter();
-    if (status == FilterStatus::no_memory) {
-        (void)std::fputs("Out of memory\n", stderr);
-        return 2;
-    }
-    bool written = status != FilterStatus::write_error && close_output();
-    if (!written) {
-        if (output_name != nullptr)
-            fail("Unable to write output file %s\n", output_name);
-        (void)std::fputs("Unable to write standard output\n", stderr);
-        return 2;
-    }
-    if (status == FilterStatus::read_error) {
-        if (input_name != nullptr)
-            fail("Unable to read input file %s\n", input_name);
-        (void)std::fputs("Unable to read standard input\n", stderr);
-        return 2;
-    }
+    if (status == FilterStatus::no_memory)
+        fail("Out of memory\n", nullptr);
+    if (status == FilterStatus::write_error || !close_output())
+        fail(output_name != nullptr ? "Unable to write output file %s\n"
+                                    : "Unable to write standard output\n",
+             output_name);
+    if (status == FilterStatus::read_error)
+        fail(input_name != nullptr ? "Unable to read input file %s\n"
+                                   : "Unable to read standard input\n",
+             input_name);
     // A failed close of the listing's descriptor is handed to the exit as
     // -1, which the platform reports as 255.
     return ::close(0) == 0 ? 0 : 255;

@@ -3,30 +3,8 @@
 
 #include <array>
 #include <cstring>
-#include <poll.h>
-#include <unistd.h>
 
 #include "swar.h"
-
-bool write_descriptor(void* context, const char* data, std::size_t size)
-{
-    int fd = *static_cast<int*>(context);
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        // Nothing written for a non-empty buffer is no progress: retrying
-        // would spin for ever on a device that keeps answering 0.
-        if (n == 0)
-            return false;
-        if (n < 0) {
-            if (!may_retry(fd, POLLOUT))
-                return false;
-            continue;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 void open_report(ReportBuffer& out, ByteSink sink)
 {

@@ -6,18 +6,8 @@
 
 #include <cstddef>
 
+#include "io.h"
 #include "scan.h"
-
-// Where the report goes. `write` takes all of [data, data + size) and
-// returns false when it could not.
-struct ByteSink {
-    void* context;
-    bool (*write)(void* context, const char* data, std::size_t size);
-};
-
-// A sink on a file descriptor; `context` points at the descriptor. Short
-// and interrupted writes are retried.
-bool write_descriptor(void* context, const char* data, std::size_t size);
 
 // Column layout: the name padded to 32 bytes, each number right-aligned in
 // 9; longer values are written whole. A 64-bit number has at most 20 digits.

@@ -662,6 +662,17 @@ INSTANTIATE_TEST_SUITE_P(, Arguments, ::testing::ValuesIn(command_lines),
                          row_name<ArgRow>);
 
 #ifdef VOLREPORT_SWAP_SHIM
+// The environment that preloads the shim, with `settings` for it.
+std::vector<std::string> with_shim(std::vector<std::string> settings)
+{
+    const char* asan_options = std::getenv("ASAN_OPTIONS");
+    settings.emplace_back("LD_PRELOAD=" VOLREPORT_SWAP_SHIM);
+    // The address sanitizer's run-time must come first unless told otherwise.
+    settings.push_back(std::string("ASAN_OPTIONS=") + (asan_options ? asan_options : "") +
+                       ":verify_asan_link_order=0");
+    return settings;
+}
+
 // The output name is made a link to the input between the program's start
 // and its open of the output: the file it opened is what gets compared.
 TEST_F(Sandbox, output_swapped_for_a_link_to_the_input_is_refused)
@@ -669,12 +680,7 @@ TEST_F(Sandbox, output_swapped_for_a_link_to_the_input_is_refused)
     make({file("in", file_listing), file("out", "old report\n")});
     Launch launch;
     launch.argv = {"volreport", "in", "out"};
-    const char* asan_options = std::getenv("ASAN_OPTIONS");
-    // The address sanitizer's run-time must come first unless told otherwise.
-    launch.env = {"LD_PRELOAD=" VOLREPORT_SWAP_SHIM, "VOLREPORT_SWAP_NAME=out",
-                  "VOLREPORT_SWAP_TARGET=in",
-                  std::string("ASAN_OPTIONS=") + (asan_options ? asan_options : "") +
-                      ":verify_asan_link_order=0"};
+    launch.env = with_shim({"VOLREPORT_SWAP_NAME=out", "VOLREPORT_SWAP_TARGET=in"});
     expect_outcome(run(launch), "", "Output file out is the input file\n", failed);
     expect_files({holds("in", file_listing)});
 }
@@ -752,6 +758,7 @@ struct StreamRow {
     std::string status;
     std::vector<Entry> setup = {};
     std::vector<Check> after = {};
+    std::vector<std::string> env = {};
 };
 
 class Streams : public Sandbox, public ::testing::WithParamInterface<StreamRow> {};
@@ -765,6 +772,7 @@ TEST_P(Streams, Run)
     launch.in = row.in;
     launch.out = row.out;
     launch.ignore_sigpipe = row.ignore_sigpipe;
+    launch.env = row.env;
     expect_outcome(run(launch), row.report, row.err, row.status);
     expect_files(row.after);
 }
@@ -814,6 +822,17 @@ const std::vector<StreamRow> stream_rows = {
      broken_pipe, sigpipe_default, "", "", killed_by_sigpipe},
     {"a broken pipe is no failure without report lines", {"volreport"}, piped(unwanted),
      broken_pipe, sigpipe_default, "", "", ok},
+#ifdef VOLREPORT_SWAP_SHIM
+    {"a write error found when standard output closes is reported", {"volreport"},
+     piped(volume_a), captured, sigpipe_default, line_a, no_stdout_message, failed, {}, {},
+     with_shim({"VOLREPORT_CLOSE_FAILS=1"})},
+    {"a write error found when the output file closes is reported", {"volreport", "in", "out"},
+     piped(""), captured, sigpipe_default, "", "Unable to write output file out\n", failed,
+     {file("in", file_listing)}, {holds("out", line_in_rw)}, with_shim({"VOLREPORT_CLOSE_FAILS=1"})},
+    {"standard input failing to close after a clean run exits 255", {"volreport"},
+     piped(volume_a), captured, sigpipe_default, line_a, "", "exit 255", {}, {},
+     with_shim({"VOLREPORT_CLOSE_FAILS=0"})},
+#endif
 
     // Read failures.
     {"a closed standard input is reported", {"volreport"}, no_stdin, captured, sigpipe_default,

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "plain_filter.h"
 #include "test_support.h"
@@ -235,6 +237,21 @@ extern "C" ssize_t __wrap_write(int fd, const void* data, std::size_t size)
     return 0;
 }
 
+// And with --wrap=read, while `failing_reads` is set, reads fail with
+// `read_errno`.
+int failing_reads = 0;
+int read_errno = 0;
+
+extern "C" ssize_t __real_read(int fd, void* buffer, std::size_t size);
+extern "C" ssize_t __wrap_read(int fd, void* buffer, std::size_t size)
+{
+    if (failing_reads == 0)
+        return __real_read(fd, buffer, size);
+    --failing_reads;
+    errno = read_errno;
+    return -1;
+}
+
 // And with --wrap=aligned_alloc, while `refuse_memory` is set, the run's
 // buffers cannot be had.
 bool refuse_memory = false;
@@ -280,6 +297,28 @@ TEST(Filter, stream_failures_are_reported)
     zero_writes = 0;
     EXPECT_FALSE(wrote);
     EXPECT_EQ(zero_write_calls, 1);
+}
+
+// A read interrupted by a signal, or finding a non-blocking descriptor with
+// nothing to read yet, is made again, and the run goes on.
+TEST(Filter, interrupted_and_unready_reads_are_made_again)
+{
+    for (int error : {EINTR, EAGAIN}) {
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        ASSERT_EQ(::write(ends[1], volume.data(), volume.size()),
+                  static_cast<ssize_t>(volume.size()));
+        ::close(ends[1]);
+        std::string written;
+        failing_reads = 2;
+        read_errno = error;
+        FilterStatus status =
+            filter_listing({&ends[0], read_descriptor}, {&written, append_to_string}, {});
+        ::close(ends[0]);
+        EXPECT_EQ(failing_reads, 0) << std::strerror(error);
+        EXPECT_EQ(status, FilterStatus::ok) << std::strerror(error);
+        EXPECT_EQ(written, report) << std::strerror(error);
+    }
 }
 
 } // namespace

@@ -3,7 +3,10 @@
 // is otherwise a matter of luck: just before the program opens the file
 // named by VOLREPORT_SWAP_NAME for writing, that name is replaced by a
 // symbolic link to VOLREPORT_SWAP_TARGET, as another process renaming a
-// link into the output directory at that moment would do.
+// link into the output directory at that moment would do. And closing the
+// descriptor VOLREPORT_CLOSE_FAILS names releases it but fails with EIO, as
+// a network file system reports a write error that it found late.
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -59,4 +62,16 @@ extern "C" int open64(const char* path, int flags, ...)
     mode_t mode = mode_of(flags, args);
     va_end(args);
     return open_after_swap("open64", path, flags, mode);
+}
+
+extern "C" int close(int fd)
+{
+    auto real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "close"));
+    const char* failing = std::getenv("VOLREPORT_CLOSE_FAILS");
+    if (real(fd) != 0)
+        return -1;
+    if (failing == nullptr || std::atoi(failing) != fd)
+        return 0;
+    errno = EIO;
+    return -1;
 }
