@@ -285,7 +285,8 @@ void BM_filter_listing(benchmark::State& state)
         MemorySource source{listing};
         CountingSink sink;
         FilterStatus status =
-            filter_listing({&source, MemorySource::read}, {&sink, CountingSink::write}, choice);
+            filter_listing(reused_storage(), {&source, MemorySource::read},
+                           {&sink, CountingSink::write}, choice);
         if (status != FilterStatus::ok || sink.bytes == 0 || !source.rest.empty()) {
             state.SkipWithError("filter_listing failed or wrote no report");
             return;

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <memory>
 #include <string_view>
 
 #include "line_reader.h"
@@ -38,9 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     MemorySource in{bytes, static_cast<unsigned>(data[2] >> 1U)};
     bool skip_indented = (data[2] & 1U) != 0;
-    // Storage left as the allocator gives it, as the filter's is.
-    auto owned = std::make_unique_for_overwrite<LineReader>();
-    LineReader& reader = *owned;
+    // One reader for every input, never cleared: a run must not depend on
+    // what the run before left.
+    LineReader& reader = reused_storage().in;
     reader.open(in.source(), block_size);
 
     FILE* plain =
