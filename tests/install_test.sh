@@ -118,6 +118,12 @@ esac
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/volreport-install.XXXXXX") || die "cannot make a temporary directory"
 trap 'rm -rf "$tmp"; end_output' EXIT
 trap 'exit 1' HUP INT TERM
+# rpm, rpmlint and lintian keep a database and word lists in the home
+# directory: they get one here, removed with the rest, so that a test run
+# leaves the user's as it was.
+export HOME=$tmp/home
+unset XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME XDG_STATE_HOME
+mkdir "$HOME" || die "cannot make $HOME"
 
 # cache_value NAME: the value of NAME in the build's CMake cache.
 cache_value()
