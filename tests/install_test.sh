@@ -14,16 +14,24 @@
 # line, help text and messages.
 #
 # Usage: install_test.sh prefix|deb|rpm BUILD_DIR SOURCE_DIR
-# CMAKE and CPACK may name the cmake and cpack programs to use. Exit status
-# 77 (a skip for CTest) when a tool is missing; the message names the package
-# to install, and is also written to the file VOLREPORT_SKIP_REASON names,
-# which CTest shows after the run.
+# VOLREPORT_HARDENED is yes when the build applied every hardening flag, no
+# when it did not (a Debug or sanitizer build, whichever way the sanitizers
+# came): CTest passes on what CMake decided. CMAKE and CPACK may name the
+# cmake and cpack programs to use. Exit status 77 (a skip for CTest) when a
+# tool is missing; the message names the package to install, and is also
+# written to the file VOLREPORT_SKIP_REASON names, which CTest shows after
+# the run.
 set -uo pipefail
 
 usage="usage: install_test.sh prefix|deb|rpm BUILD_DIR SOURCE_DIR"
 [ $# -eq 3 ] || { echo "$usage" >&2; exit 2; }
 way=$1
 case $way in prefix | deb | rpm) ;; *) echo "$usage" >&2; exit 2 ;; esac
+hardened=${VOLREPORT_HARDENED:-}
+case $hardened in
+yes | no) ;;
+*) echo "install_test.sh: VOLREPORT_HARDENED must be yes or no" >&2; exit 2 ;;
+esac
 build=$(cd "$2" && pwd) || exit 2
 source=$(cd "$3" && pwd) || exit 2
 cmake=${CMAKE:-cmake}
@@ -132,12 +140,6 @@ cache_value()
 }
 version=$(cache_value CMAKE_PROJECT_VERSION)
 [ -n "$version" ] || die "no CMAKE_PROJECT_VERSION in $build/CMakeCache.txt"
-# Only an optimised build without the sanitizers has every hardening flag.
-hardened=no
-if [ "$(cache_value VOLREPORT_HARDEN)" = ON ] && [ "$(cache_value VOLREPORT_SANITIZE)" != ON ] &&
-    [ "$(cache_value VOLREPORT_FUZZ)" != ON ] && [ "$(cache_value CMAKE_BUILD_TYPE)" != Debug ]; then
-    hardened=yes
-fi
 [ -x "$build/volreport" ] || die "$build/volreport is not built"
 listing=$source/examples/listing.txt
 [ -f "$listing" ] || die "$listing not found"
