@@ -5,7 +5,9 @@
 #   deb     the Debian package built by CPack, unpacked with dpkg-deb and
 #           checked by lintian;
 #   rpm     the RPM built by CPack, unpacked with rpm2cpio and cpio and
-#           checked by rpmlint.
+#           checked by rpmlint;
+#   source  the source release made by CPack, listed by tar: the sources at
+#           the root of its top directory, and no build or VCS directory.
 # Each package is built twice with SOURCE_DATE_EPOCH set, and must come out
 # byte for byte the same.
 # Each installed binary must give the same reports as the built one, a
@@ -13,7 +15,7 @@
 # renders it, must have every section and document the binary's own usage
 # line, help text and messages.
 #
-# Usage: install_test.sh prefix|deb|rpm BUILD_DIR SOURCE_DIR
+# Usage: install_test.sh prefix|deb|rpm|source BUILD_DIR SOURCE_DIR
 # VOLREPORT_HARDENED is yes when the build applied every hardening flag, no
 # when it did not (a Debug or sanitizer build, whichever way the sanitizers
 # came): CTest passes on what CMake decided. CMAKE and CPACK may name the
@@ -23,10 +25,10 @@
 # the run.
 set -uo pipefail
 
-usage="usage: install_test.sh prefix|deb|rpm BUILD_DIR SOURCE_DIR"
+usage="usage: install_test.sh prefix|deb|rpm|source BUILD_DIR SOURCE_DIR"
 [ $# -eq 3 ] || { echo "$usage" >&2; exit 2; }
 way=$1
-case $way in prefix | deb | rpm) ;; *) echo "$usage" >&2; exit 2 ;; esac
+case $way in prefix | deb | rpm | source) ;; *) echo "$usage" >&2; exit 2 ;; esac
 hardened=${VOLREPORT_HARDENED:-}
 case $hardened in
 yes | no) ;;
@@ -101,7 +103,7 @@ lint_tool()
 }
 
 need_tool gzip gzip
-need_tool groff groff-base
+[ "$way" = source ] || need_tool groff groff-base
 case $way in
 prefix)
     need_tool "$cmake" cmake
@@ -120,6 +122,10 @@ rpm)
     need_tool rpm2cpio rpm
     need_tool cpio cpio
     need_tool readelf binutils
+    ;;
+source)
+    need_tool "$cpack" cmake
+    need_tool tar tar
     ;;
 esac
 
@@ -411,10 +417,12 @@ finish()
 }
 
 # cpack_into GENERATOR DIR: CPack builds the package in DIR, outside the
-# build directory, or the run stops.
+# build directory, or the run stops. GENERATOR source is the source release.
 cpack_into()
 {
-    if ! (cd "$build" && "$cpack" -G "$1" -B "$2") >"$tmp/cpack.log" 2>&1; then
+    local what=(-G "$1")
+    [ "$1" = source ] && what=(--config CPackSourceConfig.cmake)
+    if ! (cd "$build" && "$cpack" "${what[@]}" -B "$2") >"$tmp/cpack.log" 2>&1; then
         cat "$tmp/cpack.log" >&2
         die "cpack -G $1 in $build failed"
     fi
@@ -471,6 +479,30 @@ if [ "$way" = prefix ]; then
     [ -f "$prefix/share/man/man1/volreport.1" ] &&
         check_page "installed" "$prefix/share/man/man1/volreport.1" "$prefix/bin/volreport"
     finish
+fi
+
+# --- the source release -------------------------------------------------------
+
+if [ "$way" = source ]; then
+    tarball=$tmp/package/volreport-$version.tar.gz
+    package source "$tarball"
+    top=volreport-$version
+    tar -tzf "$tarball" >"$tmp/entries" 2>"$tmp/tar.err" || die "tar -tzf $tarball failed: $(cat "$tmp/tar.err")"
+    package_files_are "the top directory of $(basename "$tarball")" "$(cut -d / -f 1 "$tmp/entries" | sort -u)" "$top"
+    for file in CMakeLists.txt CMakePresets.json LICENSE README.md CHANGELOG.md src/main.cpp; do
+        grep -qx "$top/$file" "$tmp/entries" && pass || fail "$(basename "$tarball") has no $top/$file"
+    done
+    # No VCS data and no build directory: the presets' and scripts', any
+    # other (each has a CMakeCache.txt), and this one where it is in the tree.
+    pattern="^$top/(.*/)?(\.git|CMakeCache\.txt|_CPack_Packages)(/|\$)|^$top/(fuzz-)?build[^/]*/"
+    case $build/ in "$source"/*) pattern="$pattern|^$top/${build#"$source"/}/" ;; esac
+    if grep -Eq "$pattern" "$tmp/entries"; then
+        fail "$(basename "$tarball") holds VCS or build files:"
+        grep -E "$pattern" "$tmp/entries" | head -n 10 >&2
+    else
+        pass
+    fi
+    finish "$(basename "$tarball")"
 fi
 
 # --- the Debian package -------------------------------------------------------
