@@ -490,7 +490,7 @@ if [ "$way" = source ]; then
     tar -tzf "$tarball" >"$tmp/entries" 2>"$tmp/tar.err" || die "tar -tzf $tarball failed: $(cat "$tmp/tar.err")"
     package_files_are "the top directory of $(basename "$tarball")" "$(cut -d / -f 1 "$tmp/entries" | sort -u)" "$top"
     for file in CMakeLists.txt CMakePresets.json LICENSE README.md CHANGELOG.md src/main.cpp; do
-        grep -qx "$top/$file" "$tmp/entries" && pass || fail "$(basename "$tarball") has no $top/$file"
+        if grep -qx "$top/$file" "$tmp/entries"; then pass; else fail "$(basename "$tarball") has no $top/$file"; fi
     done
     # No VCS data and no build directory: the presets' and scripts', any
     # other (each has a CMakeCache.txt), and this one where it is in the tree.
