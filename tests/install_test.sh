@@ -5,7 +5,9 @@
 #   deb     the Debian package built by CPack, unpacked with dpkg-deb and
 #           checked by lintian;
 #   rpm     the RPM built by CPack, unpacked with rpm2cpio and cpio and
-#           checked by rpmlint.
+#           checked by rpmlint;
+#   source  the source release made by CPack, listed by tar: the sources at
+#           the root of its top directory, and no build or VCS directory.
 # Each package is built twice with SOURCE_DATE_EPOCH set, and must come out
 # byte for byte the same.
 # Each installed binary must give the same reports as the built one, a
@@ -13,17 +15,25 @@
 # renders it, must have every section and document the binary's own usage
 # line, help text and messages.
 #
-# Usage: install_test.sh prefix|deb|rpm BUILD_DIR SOURCE_DIR
-# CMAKE and CPACK may name the cmake and cpack programs to use. Exit status
-# 77 (a skip for CTest) when a tool is missing; the message names the package
-# to install, and is also written to the file VOLREPORT_SKIP_REASON names,
-# which CTest shows after the run.
+# Usage: install_test.sh prefix|deb|rpm|source BUILD_DIR SOURCE_DIR
+# VOLREPORT_HARDENED is yes when the build applied every hardening flag, no
+# when it did not (a Debug or sanitizer build, whichever way the sanitizers
+# came): CTest passes on what CMake decided. CMAKE and CPACK may name the
+# cmake and cpack programs to use. Exit status 77 (a skip for CTest) when a
+# tool is missing; the message names the package to install, and is also
+# written to the file VOLREPORT_SKIP_REASON names, which CTest shows after
+# the run.
 set -uo pipefail
 
-usage="usage: install_test.sh prefix|deb|rpm BUILD_DIR SOURCE_DIR"
+usage="usage: install_test.sh prefix|deb|rpm|source BUILD_DIR SOURCE_DIR"
 [ $# -eq 3 ] || { echo "$usage" >&2; exit 2; }
 way=$1
-case $way in prefix | deb | rpm) ;; *) echo "$usage" >&2; exit 2 ;; esac
+case $way in prefix | deb | rpm | source) ;; *) echo "$usage" >&2; exit 2 ;; esac
+hardened=${VOLREPORT_HARDENED:-}
+case $hardened in
+yes | no) ;;
+*) echo "install_test.sh: VOLREPORT_HARDENED must be yes or no" >&2; exit 2 ;;
+esac
 build=$(cd "$2" && pwd) || exit 2
 source=$(cd "$3" && pwd) || exit 2
 cmake=${CMAKE:-cmake}
@@ -93,7 +103,7 @@ lint_tool()
 }
 
 need_tool gzip gzip
-need_tool groff groff-base
+[ "$way" = source ] || need_tool groff groff-base
 case $way in
 prefix)
     need_tool "$cmake" cmake
@@ -113,11 +123,20 @@ rpm)
     need_tool cpio cpio
     need_tool readelf binutils
     ;;
+source)
+    need_tool "$cpack" cmake
+    ;;
 esac
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/volreport-install.XXXXXX") || die "cannot make a temporary directory"
 trap 'rm -rf "$tmp"; end_output' EXIT
 trap 'exit 1' HUP INT TERM
+# rpm, rpmlint and lintian keep a database and word lists in the home
+# directory: they get one here, removed with the rest, so that a test run
+# leaves the user's as it was.
+export HOME=$tmp/home
+unset XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME XDG_STATE_HOME
+mkdir "$HOME" || die "cannot make $HOME"
 
 # cache_value NAME: the value of NAME in the build's CMake cache.
 cache_value()
@@ -126,12 +145,6 @@ cache_value()
 }
 version=$(cache_value CMAKE_PROJECT_VERSION)
 [ -n "$version" ] || die "no CMAKE_PROJECT_VERSION in $build/CMakeCache.txt"
-# Only an optimised build without the sanitizers has every hardening flag.
-hardened=no
-if [ "$(cache_value VOLREPORT_HARDEN)" = ON ] && [ "$(cache_value VOLREPORT_SANITIZE)" != ON ] &&
-    [ "$(cache_value VOLREPORT_FUZZ)" != ON ] && [ "$(cache_value CMAKE_BUILD_TYPE)" != Debug ]; then
-    hardened=yes
-fi
 [ -x "$build/volreport" ] || die "$build/volreport is not built"
 listing=$source/examples/listing.txt
 [ -f "$listing" ] || die "$listing not found"
@@ -403,10 +416,12 @@ finish()
 }
 
 # cpack_into GENERATOR DIR: CPack builds the package in DIR, outside the
-# build directory, or the run stops.
+# build directory, or the run stops. GENERATOR source is the source release.
 cpack_into()
 {
-    if ! (cd "$build" && "$cpack" -G "$1" -B "$2") >"$tmp/cpack.log" 2>&1; then
+    local what=(-G "$1")
+    [ "$1" = source ] && what=(--config CPackSourceConfig.cmake)
+    if ! (cd "$build" && "$cpack" "${what[@]}" -B "$2") >"$tmp/cpack.log" 2>&1; then
         cat "$tmp/cpack.log" >&2
         die "cpack -G $1 in $build failed"
     fi
@@ -463,6 +478,22 @@ if [ "$way" = prefix ]; then
     [ -f "$prefix/share/man/man1/volreport.1" ] &&
         check_page "installed" "$prefix/share/man/man1/volreport.1" "$prefix/bin/volreport"
     finish
+fi
+
+# --- the source release -------------------------------------------------------
+
+if [ "$way" = source ]; then
+    tarball=$tmp/package/volreport-$version.tar.gz
+    package source "$tarball"
+    tar -tzf "$tarball" >"$tmp/entries" || die "tar -tzf $tarball failed"
+    # The sources at the root of volreport-VERSION/, and no VCS data or build
+    # directory: any has a CMakeCache.txt, and build-ci/ holds the CI logs.
+    top=volreport-$version
+    grep -qx "$top/CMakeLists.txt" "$tmp/entries" || fail "$tarball has no $top/CMakeLists.txt"
+    bad=$(grep -v "^$top/" "$tmp/entries"
+        grep -E "^$top/((fuzz-)?build[^/]*/|(.*/)?(\.git|CMakeCache\.txt)(/|\$))" "$tmp/entries")
+    [ -z "$bad" ] || fail "$tarball holds what is not the sources under $top/:" "$bad"
+    finish "$(basename "$tarball")"
 fi
 
 # --- the Debian package -------------------------------------------------------
