@@ -109,11 +109,12 @@ bool refill(LineReader& reader)
     auto size = static_cast<std::size_t>(reader.end - reader.data);
     std::size_t blocks = (size + 63) / 64;
     std::size_t first = reader.final_blocks;
-    // A newline at the end of the block before starts a line in this one.
-    std::uint64_t before = first == 0 ? 0 : reader.masks[first - 1].newlines;
+    // Blocks before `first` are kept only when nothing was taken since the
+    // last read, and then hold part of a line with no newline: the kernel
+    // starts as after none.
     if (blocks > first)
         reader.may_hold_nul |= simd::best_kernel().classify_lines(
-            reader.data + 64 * first, blocks - first, before, reader.masks + first);
+            reader.data + 64 * first, blocks - first, reader.masks + first);
     reader.clear_masks_after(blocks);
     reader.final_blocks = size / 64;
     return true;

@@ -75,7 +75,7 @@ struct Controls {
     return {spaces.mask(), nuls & high};
 }
 
-bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
+bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
 {
     // The first pass keeps no value from one block to the next, so that
     // the compiler can take several blocks at once; it leaves the top bits
@@ -100,6 +100,7 @@ bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, Lin
         out[b] = {newlines.mask(), spaces.mask(), controls & high};
     }
     std::uint64_t nuls = 0;
+    std::uint64_t before = 0; // no newline before the first block
     for (std::size_t b = 0; b < blocks; ++b) {
         LineMasks& m = out[b];
         std::uint64_t controls = m.heads;
@@ -129,9 +130,10 @@ std::uint64_t bits(__m128i hits, std::size_t i)
     return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << (16 * i);
 }
 
-bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
+bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
 {
     __m128i least = _mm_set1_epi8(-1);
+    std::uint64_t before = 0; // no newline before the first block
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t newlines = 0;
         std::uint64_t spaces = 0;
@@ -170,8 +172,7 @@ namespace avx2 {
            << (32 * i);
 }
 
-[[gnu::target("avx2")]] bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before,
-                                            LineMasks* out)
+[[gnu::target("avx2")]] bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
 {
     // Each of " \t\n\v\f\r" has low four bits of its own: a byte is white
     // space when the entry for its low four bits is the byte itself. Bytes
@@ -180,6 +181,7 @@ namespace avx2 {
         _mm256_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1,
                          ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
     __m256i least = _mm256_set1_epi8(-1);
+    std::uint64_t before = 0; // no newline before the first block
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         std::uint64_t newlines = 0;
         std::uint64_t spaces = 0;
@@ -220,9 +222,10 @@ std::uint64_t bits(uint8x16_t m0, uint8x16_t m1, uint8x16_t m2, uint8x16_t m3)
     return vgetq_lane_u64(vreinterpretq_u64_u8(sum0), 0);
 }
 
-bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
+bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
 {
     uint8x16_t least = vdupq_n_u8(0xff);
+    std::uint64_t before = 0; // no newline before the first block
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
         uint8x16_t newline[4];
         uint8x16_t space[4];

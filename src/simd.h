@@ -35,9 +35,9 @@ struct LineSpaces {
 struct Kernel {
     const char* name;
     // Classifies the `blocks` 64-byte blocks at `p` into `out[0, blocks)`,
-    // after a block whose newlines were `before`, and tells whether any of
-    // their bytes is a NUL.
-    bool (*classify_lines)(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out);
+    // with no newline before the first (its first byte is no line head), and
+    // tells whether any of their bytes is a NUL.
+    bool (*classify_lines)(const char* p, std::size_t blocks, LineMasks* out);
 };
 
 // The fastest kernel this processor runs. The processor is asked on each

@@ -32,8 +32,8 @@ Expected expected_masks(const std::string& bytes, std::size_t blocks)
         auto& line = e.lines[i / 64];
         line.newlines |= c == '\n' ? bit : 0;
         line.spaces |= is_white(static_cast<char>(c)) ? bit : 0;
-        // The kernels are told that a newline comes before the bytes.
-        bool after_newline = i == 0 || bytes[i - 1] == '\n';
+        // No newline comes before the bytes, as the reader calls a kernel.
+        bool after_newline = i > 0 && bytes[i - 1] == '\n';
         line.heads |= after_newline && c != ' ' && c != '\n' ? bit : 0;
         e.nuls = e.nuls || c == '\0';
     }
@@ -51,7 +51,7 @@ void expect_kernel_matches(const simd::Kernel& kernel, const std::string& bytes,
         char* at = memory.data() + (64 - misalignment) % 64 + offset;
         std::copy(bytes.begin(), bytes.begin() + static_cast<long>(64 * blocks), at);
         std::vector<simd::LineMasks> lines(blocks);
-        bool nuls = kernel.classify_lines(at, blocks, ~std::uint64_t{0}, lines.data());
+        bool nuls = kernel.classify_lines(at, blocks, lines.data());
         // The message is only built when a comparison fails.
         auto where = [&](std::size_t b) {
             return ::testing::Message()
@@ -108,6 +108,19 @@ TEST(Kernels, one_special_byte_at_every_position_of_three_blocks)
             for (const simd::Kernel* kernel : simd::available_kernels())
                 expect_kernel_matches(*kernel, bytes, at / 64 + 1);
         }
+    }
+}
+
+TEST(Kernels, a_newline_ending_a_block_makes_a_head_of_the_next_but_nothing_comes_before_the_first)
+{
+    // As the reader calls them: the first byte of a call starts no line of
+    // its own, and a newline carries from one block to the next.
+    const std::string bytes = std::string(63, 'x') + "\n" + std::string(64, 'y');
+    for (const simd::Kernel* kernel : simd::available_kernels()) {
+        simd::LineMasks masks[2];
+        kernel->classify_lines(bytes.data(), 2, masks);
+        EXPECT_EQ(masks[0].heads, 0U) << kernel->name;
+        EXPECT_EQ(masks[1].heads, 1U) << kernel->name;
     }
 }
 
