@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "simd.h"
@@ -17,34 +18,11 @@ namespace {
 
 constexpr std::size_t max_blocks = 3;
 
-// The masks by definition, one byte at a time.
-struct Expected {
-    std::vector<simd::LineMasks> lines;
-    bool nuls = false;
-};
-
-Expected expected_masks(const std::string& bytes, std::size_t blocks)
-{
-    Expected e{std::vector<simd::LineMasks>(blocks)};
-    for (std::size_t i = 0; i < 64 * blocks; ++i) {
-        auto c = static_cast<unsigned char>(bytes[i]);
-        std::uint64_t bit = std::uint64_t{1} << (i % 64);
-        auto& line = e.lines[i / 64];
-        line.newlines |= c == '\n' ? bit : 0;
-        line.spaces |= is_white(static_cast<char>(c)) ? bit : 0;
-        // No newline comes before the bytes, as the reader calls a kernel.
-        bool after_newline = i > 0 && bytes[i - 1] == '\n';
-        line.heads |= after_newline && c != ' ' && c != '\n' ? bit : 0;
-        e.nuls = e.nuls || c == '\0';
-    }
-    return e;
-}
-
 // Runs `kernel` over `bytes` placed at every offset 0 to 63 from a 64-byte
 // boundary, so that no kernel depends on aligned loads.
 void expect_kernel_matches(const simd::Kernel& kernel, const std::string& bytes, std::size_t blocks)
 {
-    Expected e = expected_masks(bytes, blocks);
+    ByteLoopMasks expected = byte_loop_masks(std::string_view(bytes).substr(0, 64 * blocks));
     std::vector<char> memory(64 * (max_blocks + 2));
     for (std::size_t offset = 0; offset < 64; ++offset) {
         auto misalignment = reinterpret_cast<std::uintptr_t>(memory.data()) % 64;
@@ -59,11 +37,11 @@ void expect_kernel_matches(const simd::Kernel& kernel, const std::string& bytes,
                    << ": " << visible(bytes.substr(0, 64 * blocks));
         };
         for (std::size_t b = 0; b < blocks; ++b) {
-            ASSERT_EQ(lines[b].newlines, e.lines[b].newlines) << where(b);
-            ASSERT_EQ(lines[b].spaces, e.lines[b].spaces) << where(b);
-            ASSERT_EQ(lines[b].heads, e.lines[b].heads) << where(b);
+            ASSERT_EQ(lines[b].newlines, expected.blocks[b].newlines) << where(b);
+            ASSERT_EQ(lines[b].spaces, expected.blocks[b].spaces) << where(b);
+            ASSERT_EQ(lines[b].heads, expected.blocks[b].heads) << where(b);
         }
-        ASSERT_EQ(nuls, e.nuls) << kernel.name << " offset " << offset;
+        ASSERT_EQ(nuls, expected.nuls) << kernel.name << " offset " << offset;
     }
 }
 
