@@ -288,13 +288,24 @@ constexpr const Kernel* all_kernels[] = {
 
 } // namespace
 
-std::span<const Kernel* const> available_kernels()
+std::span<const Kernel* const> kernels_for([[maybe_unused]] bool has_avx2)
 {
 #if defined(VOLREPORT_AVX2)
-    if (!__builtin_cpu_supports("avx2"))
+    static_assert(all_kernels[std::size(all_kernels) - 1] == &avx2_kernel,
+                  "without AVX2 the list is taken one short");
+    if (!has_avx2)
         return {all_kernels, std::size(all_kernels) - 1};
 #endif
     return all_kernels;
+}
+
+std::span<const Kernel* const> available_kernels()
+{
+#if defined(VOLREPORT_AVX2)
+    return kernels_for(__builtin_cpu_supports("avx2") != 0);
+#else
+    return kernels_for(false);
+#endif
 }
 
 const Kernel& best_kernel()

@@ -4,8 +4,10 @@
 // three blocks per call, and a newline, NUL or space at every position.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,6 +102,25 @@ TEST(Kernels, a_newline_ending_a_block_makes_a_head_of_the_next_but_nothing_come
         EXPECT_EQ(masks[0].heads, 0U) << kernel->name;
         EXPECT_EQ(masks[1].heads, 1U) << kernel->name;
     }
+}
+
+TEST(Kernels, a_processor_without_avx2_gets_the_other_kernels_with_the_next_best_last)
+{
+    auto is_avx2 = [](const simd::Kernel* kernel) {
+        return std::string_view(kernel->name) == "avx2";
+    };
+    std::span<const simd::Kernel* const> with = simd::kernels_for(true);
+    std::span<const simd::Kernel* const> without = simd::kernels_for(false);
+    EXPECT_TRUE(std::none_of(without.begin(), without.end(), is_avx2));
+    if (std::none_of(with.begin(), with.end(), is_avx2)) {
+        // A build without the AVX2 kernel: nothing to leave out.
+        EXPECT_TRUE(std::equal(with.begin(), with.end(), without.begin(), without.end()));
+        return;
+    }
+    EXPECT_TRUE(is_avx2(with.back()));
+    ASSERT_EQ(without.size(), with.size() - 1);
+    EXPECT_TRUE(std::equal(without.begin(), without.end(), with.begin()));
+    EXPECT_STREQ(without.back()->name, "sse2");
 }
 
 TEST(Kernels, random_bytes_from_a_listing_alphabet_and_beyond)
