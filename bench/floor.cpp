@@ -34,7 +34,6 @@ int main()
 {
     const simd::Kernel& kernel = simd::best_kernel();
     std::uint64_t newlines = 0;
-    std::uint64_t before = 0; // the newlines of the block before
     for (;;) {
         ssize_t n = ::read(0, data, default_block_size);
         if (n < 0 && errno == EINTR)
@@ -49,10 +48,9 @@ int main()
         std::size_t used = (size + 63) / 64;
         // Bytes left from the last read would count their newlines again.
         std::memset(data + size, ' ', used * 64 - size);
-        kernel.classify_lines(data, used, before, masks);
+        kernel.classify_lines(data, used, masks);
         for (std::size_t i = 0; i < used; ++i)
             newlines += static_cast<std::uint64_t>(std::popcount(masks[i].newlines));
-        before = masks[used - 1].newlines;
     }
     std::printf("%llu\n", static_cast<unsigned long long>(newlines));
     return 0;

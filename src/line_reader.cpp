@@ -81,11 +81,12 @@ bool LineReader::refill()
     auto size = static_cast<std::size_t>(end - data);
     std::size_t used = (size + simd::block_bytes - 1) / simd::block_bytes;
     std::size_t first = final_blocks;
-    // A newline at the end of the block before starts a line in this one.
-    std::uint64_t before = first == 0 ? 0 : masks[first - 1].newlines;
+    // Blocks before `first` are kept only when nothing was taken since the
+    // last read, and then hold part of a line with no newline: the kernel
+    // starts as after none.
     if (used > first)
         may_hold_nul |= simd::best_kernel().classify_lines(
-            data + simd::block_bytes * first, used - first, before, masks + first);
+            data + simd::block_bytes * first, used - first, masks + first);
     clear_masks_after(used);
     final_blocks = size / simd::block_bytes;
     return true;

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The kernels: portable, SSE2 and AVX2 on x86-64, NEON on aarch64. Each
-// computes bit i of a mask from byte i of a 64-byte block; only the compares
-// differ. VOLREPORT_SIMD=0 leaves the portable kernel alone.
+// computes bit i of a mask from byte i of a 64-byte block; the vector ones
+// share one loop and differ only in their primitives. VOLREPORT_SIMD=0
+// leaves the portable kernel alone.
 #include "simd.h"
 
+#include <cstring>
 #include <iterator>
 
 #include "swar.h"
@@ -75,7 +77,7 @@ struct Controls {
     return {spaces.mask(), nuls & high};
 }
 
-bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
+bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
 {
     // The first pass keeps no value from one block to the next, so that
     // the compiler can take several blocks at once; it leaves the top bits
@@ -100,6 +102,7 @@ bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, Lin
         out[b] = {newlines.mask(), spaces.mask(), controls & high};
     }
     std::uint64_t nuls = 0;
+    std::uint64_t before = 0; // no newline before the first block
     for (std::size_t b = 0; b < blocks; ++b) {
         LineMasks& m = out[b];
         std::uint64_t controls = m.heads;
@@ -120,132 +123,152 @@ bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, Lin
 
 constexpr Kernel portable_kernel{"portable", portable::classify_lines};
 
-#if defined(VOLREPORT_SSE2)
-// ---- SSE2: four 16-byte compares per block ----
-namespace sse2 {
+// ---- the vector kernels: one loop over the primitives of each ----
 
-std::uint64_t bits(__m128i hits, std::size_t i)
+// The masks of `blocks` 64-byte blocks from the primitives of an instruction
+// set `V`, each on one `V::Vector` and giving its result in its first
+// argument: `splat` a byte value, `equal` (all ones where a byte is the
+// value, else zero), `white` (the same for white space), `least` (a running
+// unsigned minimum), and `mask`, the top bits of a block's vectors as bit i
+// for byte i. No vector is passed or returned by value: this loop is built
+// for no processor in particular, and such a function cannot pass an AVX2
+// vector by value to an AVX2 one.
+template <class V>
+[[gnu::always_inline]] inline bool classify_blocks(const char* p, std::size_t blocks,
+                                                   LineMasks* out)
 {
-    return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << (16 * i);
-}
-
-bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
-{
-    __m128i least = _mm_set1_epi8(-1);
+    using Vector = typename V::Vector;
+    constexpr std::size_t n = 64 / sizeof(Vector);
+    Vector least;
+    V::splat(least, '\xff');
+    std::uint64_t before = 0; // no newline before the first block
     for (std::size_t b = 0; b < blocks; ++b, p += 64) {
-        std::uint64_t newlines = 0;
-        std::uint64_t spaces = 0;
-        std::uint64_t whites = 0;
-        // Unrolled, so that the shifts of the masks are constants.
-#pragma GCC unroll 4
-        for (std::size_t i = 0; i < 4; ++i) {
-            __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-            __m128i space = _mm_cmpeq_epi8(x, _mm_set1_epi8(' '));
-            // \t to \r: at most 4 past \t, by an unsigned minimum.
-            __m128i tab = _mm_sub_epi8(x, _mm_set1_epi8('\t'));
-            __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(tab, _mm_set1_epi8(4)), tab);
-            newlines |= bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('\n')), i);
-            spaces |= bits(space, i);
-            whites |= bits(_mm_or_si128(space, control), i);
-            least = _mm_min_epu8(least, x);
+        // One test at a time over the block, each masked at once, so that
+        // few vectors are live: SSE2 has sixteen registers.
+        Vector x[n];
+        Vector hits[n];
+        for (std::size_t i = 0; i < n; ++i) {
+            std::memcpy(&x[i], p + sizeof x[i] * i, sizeof x[i]); // one unaligned load
+            V::least(least, x[i]);
+            V::equal(hits[i], x[i], '\n');
         }
-        out[b] = {newlines, whites, line_heads(newlines, spaces, before)};
+        std::uint64_t newlines = V::mask(hits);
+        for (std::size_t i = 0; i < n; ++i)
+            V::equal(hits[i], x[i], ' ');
+        std::uint64_t spaces = V::mask(hits);
+        for (std::size_t i = 0; i < n; ++i)
+            V::white(hits[i], x[i]);
+        out[b] = {newlines, V::mask(hits), line_heads(newlines, spaces, before)};
         before = newlines;
     }
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(least, _mm_setzero_si128())) != 0;
+    // A NUL is the least byte there is.
+    Vector nul[n];
+    for (Vector& v : nul)
+        V::equal(v, least, '\0');
+    return V::mask(nul) != 0;
 }
 
-} // namespace sse2
+#if defined(VOLREPORT_SSE2)
+// ---- SSE2: four 16-byte vectors a block ----
+struct Sse2 {
+    using Vector = __m128i;
+    static void splat(Vector& to, char c) { to = _mm_set1_epi8(c); }
+    static void equal(Vector& to, const Vector& x, char c)
+    {
+        to = _mm_cmpeq_epi8(x, _mm_set1_epi8(c));
+    }
+    // A space, or \t to \r: at most 4 past \t, by an unsigned minimum.
+    static void white(Vector& to, const Vector& x)
+    {
+        __m128i tab = _mm_sub_epi8(x, _mm_set1_epi8('\t'));
+        to = _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')),
+                          _mm_cmpeq_epi8(_mm_min_epu8(tab, _mm_set1_epi8(4)), tab));
+    }
+    static void least(Vector& to, const Vector& x) { to = _mm_min_epu8(to, x); }
+    static std::uint64_t mask(const Vector (&hits)[4])
+    {
+        std::uint64_t bits = 0;
+        for (std::size_t i = 0; i < 4; ++i)
+            bits |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(hits[i]))} << (16 * i);
+        return bits;
+    }
+};
 
-constexpr Kernel sse2_kernel{"sse2", sse2::classify_lines};
+constexpr Kernel sse2_kernel{"sse2", classify_blocks<Sse2>};
 #endif
 
 #if defined(VOLREPORT_AVX2)
-// ---- AVX2: two 32-byte compares per block ----
-namespace avx2 {
-
-[[gnu::target("avx2")]] inline std::uint64_t bits(__m256i hits, std::size_t i)
-{
-    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(hits)))
-           << (32 * i);
-}
-
-[[gnu::target("avx2")]] bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before,
-                                            LineMasks* out)
-{
+// ---- AVX2: two 32-byte vectors a block ----
+struct Avx2 {
+    using Vector = __m256i;
+    [[gnu::target("avx2")]] static void splat(Vector& to, char c) { to = _mm256_set1_epi8(c); }
+    [[gnu::target("avx2")]] static void equal(Vector& to, const Vector& x, char c)
+    {
+        to = _mm256_cmpeq_epi8(x, _mm256_set1_epi8(c));
+    }
     // Each of " \t\n\v\f\r" has low four bits of its own: a byte is white
     // space when the entry for its low four bits is the byte itself. Bytes
-    // of 128 and above look up 0, which is none of them.
-    const __m256i white_table =
-        _mm256_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1,
-                         ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
-    __m256i least = _mm256_set1_epi8(-1);
-    for (std::size_t b = 0; b < blocks; ++b, p += 64) {
-        std::uint64_t newlines = 0;
-        std::uint64_t spaces = 0;
-        std::uint64_t whites = 0;
-#pragma GCC unroll 2
-        for (std::size_t i = 0; i < 2; ++i) {
-            __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
-            newlines |= bits(_mm256_cmpeq_epi8(x, _mm256_set1_epi8('\n')), i);
-            spaces |= bits(_mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')), i);
-            whites |= bits(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(white_table, x), x), i);
-            least = _mm256_min_epu8(least, x);
-        }
-        out[b] = {newlines, whites, line_heads(newlines, spaces, before)};
-        before = newlines;
+    // of 128 and above look up 0, which is none of them. The look-up stays
+    // within each 16-byte half, so both hold the table.
+    [[gnu::target("avx2")]] static void white(Vector& to, const Vector& x)
+    {
+        const __m256i by_low_bits = _mm256_setr_epi8(
+            ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1, // low half
+            ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
+        to = _mm256_cmpeq_epi8(_mm256_shuffle_epi8(by_low_bits, x), x);
     }
-    return _mm256_movemask_epi8(_mm256_cmpeq_epi8(least, _mm256_setzero_si256())) != 0;
+    [[gnu::target("avx2")]] static void least(Vector& to, const Vector& x)
+    {
+        to = _mm256_min_epu8(to, x);
+    }
+    [[gnu::target("avx2")]] static std::uint64_t mask(const Vector (&hits)[2])
+    {
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(hits[0])) |
+               std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(hits[1]))} << 32;
+    }
+};
+
+// The loop built for AVX2, with every primitive inlined in it.
+[[gnu::target("avx2"), gnu::flatten]] bool classify_avx2(const char* p, std::size_t blocks,
+                                                         LineMasks* out)
+{
+    return classify_blocks<Avx2>(p, blocks, out);
 }
 
-} // namespace avx2
-
-constexpr Kernel avx2_kernel{"avx2", avx2::classify_lines};
+constexpr Kernel avx2_kernel{"avx2", classify_avx2};
 #endif
 
 #if defined(VOLREPORT_NEON)
-// ---- NEON: four 16-byte compares per block ----
-namespace neon {
-
-// NEON has no byte mask move: each compare result keeps one bit of a
-// weight per byte, and three rounds of pairwise additions pack the 64
-// bytes into one 64-bit word.
-std::uint64_t bits(uint8x16_t m0, uint8x16_t m1, uint8x16_t m2, uint8x16_t m3)
-{
-    const uint8x16_t weight = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
-    uint8x16_t sum0 = vpaddq_u8(vandq_u8(m0, weight), vandq_u8(m1, weight));
-    uint8x16_t sum1 = vpaddq_u8(vandq_u8(m2, weight), vandq_u8(m3, weight));
-    sum0 = vpaddq_u8(sum0, sum1);
-    sum0 = vpaddq_u8(sum0, sum0);
-    return vgetq_lane_u64(vreinterpretq_u64_u8(sum0), 0);
-}
-
-bool classify_lines(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out)
-{
-    uint8x16_t least = vdupq_n_u8(0xff);
-    for (std::size_t b = 0; b < blocks; ++b, p += 64) {
-        uint8x16_t newline[4];
-        uint8x16_t space[4];
-        uint8x16_t white[4];
-        for (std::size_t i = 0; i < 4; ++i) {
-            uint8x16_t x = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p + 16 * i));
-            newline[i] = vceqq_u8(x, vdupq_n_u8('\n'));
-            space[i] = vceqq_u8(x, vdupq_n_u8(' '));
-            // \t to \r: at most 4 past \t.
-            white[i] = vorrq_u8(space[i], vcleq_u8(vsubq_u8(x, vdupq_n_u8('\t')), vdupq_n_u8(4)));
-            least = vminq_u8(least, x);
-        }
-        std::uint64_t newlines = bits(newline[0], newline[1], newline[2], newline[3]);
-        out[b] = {newlines, bits(white[0], white[1], white[2], white[3]),
-                  line_heads(newlines, bits(space[0], space[1], space[2], space[3]), before)};
-        before = newlines;
+// ---- NEON: four 16-byte vectors a block ----
+struct Neon {
+    using Vector = uint8x16_t;
+    static void splat(Vector& to, char c) { to = vdupq_n_u8(static_cast<std::uint8_t>(c)); }
+    static void equal(Vector& to, const Vector& x, char c)
+    {
+        to = vceqq_u8(x, vdupq_n_u8(static_cast<std::uint8_t>(c)));
     }
-    return vminvq_u8(least) == 0;
-}
+    // A space, or \t to \r: at most 4 past \t.
+    static void white(Vector& to, const Vector& x)
+    {
+        to = vorrq_u8(vceqq_u8(x, vdupq_n_u8(' ')),
+                      vcleq_u8(vsubq_u8(x, vdupq_n_u8('\t')), vdupq_n_u8(4)));
+    }
+    static void least(Vector& to, const Vector& x) { to = vminq_u8(to, x); }
+    // NEON has no byte mask move: each compare result keeps one bit of a
+    // weight per byte, and three rounds of pairwise additions pack the 64
+    // bytes into one 64-bit word.
+    static std::uint64_t mask(const Vector (&hits)[4])
+    {
+        const uint8x16_t weight = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+        uint8x16_t sum0 = vpaddq_u8(vandq_u8(hits[0], weight), vandq_u8(hits[1], weight));
+        uint8x16_t sum1 = vpaddq_u8(vandq_u8(hits[2], weight), vandq_u8(hits[3], weight));
+        sum0 = vpaddq_u8(sum0, sum1);
+        sum0 = vpaddq_u8(sum0, sum0);
+        return vgetq_lane_u64(vreinterpretq_u64_u8(sum0), 0);
+    }
+};
 
-} // namespace neon
-
-constexpr Kernel neon_kernel{"neon", neon::classify_lines};
+constexpr Kernel neon_kernel{"neon", classify_blocks<Neon>};
 #endif
 
 // Portable first, fastest last, and AVX2, when the build has it, at the
@@ -265,13 +288,24 @@ constexpr const Kernel* all_kernels[] = {
 
 } // namespace
 
-std::span<const Kernel* const> available_kernels()
+std::span<const Kernel* const> kernels_for([[maybe_unused]] bool has_avx2)
 {
 #if defined(VOLREPORT_AVX2)
-    if (!__builtin_cpu_supports("avx2"))
+    static_assert(all_kernels[std::size(all_kernels) - 1] == &avx2_kernel,
+                  "without AVX2 the list is taken one short");
+    if (!has_avx2)
         return {all_kernels, std::size(all_kernels) - 1};
 #endif
     return all_kernels;
+}
+
+std::span<const Kernel* const> available_kernels()
+{
+#if defined(VOLREPORT_AVX2)
+    return kernels_for(__builtin_cpu_supports("avx2") != 0);
+#else
+    return kernels_for(false);
+#endif
 }
 
 const Kernel& best_kernel()

@@ -39,12 +39,16 @@ struct LineSpaces {
 };
 
 struct Kernel {
-    const char* name;
+    const char* name; // for the tests, whose failure messages name the kernel
     // Classifies the `blocks` 64-byte blocks at `p` into `out[0, blocks)`,
-    // after a block whose newlines were `before`, and tells whether any of
-    // their bytes is a NUL.
-    bool (*classify_lines)(const char* p, std::size_t blocks, std::uint64_t before, LineMasks* out);
+    // with no newline before the first (its first byte is no line head), and
+    // tells whether any of their bytes is a NUL.
+    bool (*classify_lines)(const char* p, std::size_t blocks, LineMasks* out);
 };
+
+// The kernels of a processor with AVX2 or without, slowest first: what
+// `available_kernels` gives, apart so that the tests see both lists.
+std::span<const Kernel* const> kernels_for(bool has_avx2);
 
 // The fastest kernel this processor runs. The processor is asked on each
 // call, from what the run-time learnt at start-up: cheap, and no state here.

@@ -89,6 +89,22 @@ void check_failed(const char* what, std::string_view detail)
     std::abort();
 }
 
+ByteLoopMasks byte_loop_masks(std::string_view bytes)
+{
+    ByteLoopMasks m{std::vector<simd::LineMasks>((bytes.size() + 63) / 64)};
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        char c = bytes[i];
+        std::uint64_t bit = std::uint64_t{1} << (i % 64);
+        simd::LineMasks& block = m.blocks[i / 64];
+        block.newlines |= c == '\n' ? bit : 0;
+        block.spaces |= is_white(c) ? bit : 0;
+        bool after_newline = i > 0 && bytes[i - 1] == '\n';
+        block.heads |= after_newline && c != ' ' && c != '\n' ? bit : 0;
+        m.nuls = m.nuls || c == '\0';
+    }
+    return m;
+}
+
 std::vector<std::string_view> fgets_lines(std::string_view text)
 {
     std::vector<std::string_view> lines;
@@ -171,13 +187,13 @@ std::string scan_mismatch(std::string_view line)
     std::string terminated(line);
     std::string what = scans_differ(view, terminated, nullptr);
     if (what.empty() && line.size() <= simd::LineSpaces::max_bytes) {
-        // A mask whose bits past the line are noise, which must not count.
-        simd::LineSpaces spaces{{0xaaaaaaaaaaaaaaaa, 0xaaaaaaaaaaaaaaaa}};
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            std::uint64_t bit = std::uint64_t{1} << (i % 64);
-            spaces.bits[i / 64] =
-                is_white(line[i]) ? spaces.bits[i / 64] | bit : spaces.bits[i / 64] & ~bit;
-        }
+        // A mask whose bits past the line are noise, which must not count:
+        // white space at every odd position.
+        std::string noisy(line);
+        while (noisy.size() < 8 * sizeof(simd::LineSpaces::bits))
+            noisy += noisy.size() % 2 != 0 ? ' ' : 'x';
+        ByteLoopMasks masks = byte_loop_masks(noisy);
+        simd::LineSpaces spaces{{masks.blocks[0].spaces, masks.blocks[1].spaces}};
         what = scans_differ(view, terminated, &spaces);
         if (!what.empty())
             what += " with a mask";

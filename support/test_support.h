@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "filter.h"
+#include "simd.h"
 
 // A byte source over memory that may hand out fewer bytes than asked, the
 // way a pipe does: `cap_seed` 0 gives full reads, any other value a
@@ -54,6 +55,16 @@ constexpr std::size_t block_sizes[] = {1,    2,    3,    7,    31,   64,   511, 
 // The lines a 1024-byte fgets loop takes from `text`, as the byte ranges
 // each call consumed, NUL bytes and all.
 std::vector<std::string_view> fgets_lines(std::string_view text);
+
+// The masks of `bytes` by their definitions, one byte at a time: entry b for
+// bytes [64b, 64b + 64), no bits past the end, and no newline before the
+// first byte, as a kernel takes it. The oracle of the kernels, of the line
+// reader's white space and of the scanners' masks.
+struct ByteLoopMasks {
+    std::vector<simd::LineMasks> blocks;
+    bool nuls = false; // some byte is a NUL
+};
+ByteLoopMasks byte_loop_masks(std::string_view bytes);
 
 // Scans `line` (NUL-free, at most a line buffer long) with the three
 // scanners, without a mask and with one made byte by byte, and with the C

@@ -4,9 +4,12 @@
 // three blocks per call, and a newline, NUL or space at every position.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "simd.h"
@@ -17,41 +20,18 @@ namespace {
 
 constexpr std::size_t max_blocks = 3;
 
-// The masks by definition, one byte at a time.
-struct Expected {
-    std::vector<simd::LineMasks> lines;
-    bool nuls = false;
-};
-
-Expected expected_masks(const std::string& bytes, std::size_t blocks)
-{
-    Expected e{std::vector<simd::LineMasks>(blocks)};
-    for (std::size_t i = 0; i < 64 * blocks; ++i) {
-        auto c = static_cast<unsigned char>(bytes[i]);
-        std::uint64_t bit = std::uint64_t{1} << (i % 64);
-        auto& line = e.lines[i / 64];
-        line.newlines |= c == '\n' ? bit : 0;
-        line.spaces |= is_white(static_cast<char>(c)) ? bit : 0;
-        // The kernels are told that a newline comes before the bytes.
-        bool after_newline = i == 0 || bytes[i - 1] == '\n';
-        line.heads |= after_newline && c != ' ' && c != '\n' ? bit : 0;
-        e.nuls = e.nuls || c == '\0';
-    }
-    return e;
-}
-
 // Runs `kernel` over `bytes` placed at every offset 0 to 63 from a 64-byte
 // boundary, so that no kernel depends on aligned loads.
 void expect_kernel_matches(const simd::Kernel& kernel, const std::string& bytes, std::size_t blocks)
 {
-    Expected e = expected_masks(bytes, blocks);
+    ByteLoopMasks expected = byte_loop_masks(std::string_view(bytes).substr(0, 64 * blocks));
     std::vector<char> memory(64 * (max_blocks + 2));
     for (std::size_t offset = 0; offset < 64; ++offset) {
         auto misalignment = reinterpret_cast<std::uintptr_t>(memory.data()) % 64;
         char* at = memory.data() + (64 - misalignment) % 64 + offset;
         std::copy(bytes.begin(), bytes.begin() + static_cast<long>(64 * blocks), at);
         std::vector<simd::LineMasks> lines(blocks);
-        bool nuls = kernel.classify_lines(at, blocks, ~std::uint64_t{0}, lines.data());
+        bool nuls = kernel.classify_lines(at, blocks, lines.data());
         // The message is only built when a comparison fails.
         auto where = [&](std::size_t b) {
             return ::testing::Message()
@@ -59,11 +39,11 @@ void expect_kernel_matches(const simd::Kernel& kernel, const std::string& bytes,
                    << ": " << visible(bytes.substr(0, 64 * blocks));
         };
         for (std::size_t b = 0; b < blocks; ++b) {
-            ASSERT_EQ(lines[b].newlines, e.lines[b].newlines) << where(b);
-            ASSERT_EQ(lines[b].spaces, e.lines[b].spaces) << where(b);
-            ASSERT_EQ(lines[b].heads, e.lines[b].heads) << where(b);
+            ASSERT_EQ(lines[b].newlines, expected.blocks[b].newlines) << where(b);
+            ASSERT_EQ(lines[b].spaces, expected.blocks[b].spaces) << where(b);
+            ASSERT_EQ(lines[b].heads, expected.blocks[b].heads) << where(b);
         }
-        ASSERT_EQ(nuls, e.nuls) << kernel.name << " offset " << offset;
+        ASSERT_EQ(nuls, expected.nuls) << kernel.name << " offset " << offset;
     }
 }
 
@@ -109,6 +89,38 @@ TEST(Kernels, one_special_byte_at_every_position_of_three_blocks)
                 expect_kernel_matches(*kernel, bytes, at / 64 + 1);
         }
     }
+}
+
+TEST(Kernels, a_newline_ending_a_block_makes_a_head_of_the_next_but_nothing_comes_before_the_first)
+{
+    // As the reader calls them: the first byte of a call starts no line of
+    // its own, and a newline carries from one block to the next.
+    const std::string bytes = std::string(63, 'x') + "\n" + std::string(64, 'y');
+    for (const simd::Kernel* kernel : simd::available_kernels()) {
+        simd::LineMasks masks[2];
+        kernel->classify_lines(bytes.data(), 2, masks);
+        EXPECT_EQ(masks[0].heads, 0U) << kernel->name;
+        EXPECT_EQ(masks[1].heads, 1U) << kernel->name;
+    }
+}
+
+TEST(Kernels, a_processor_without_avx2_gets_the_other_kernels_with_the_next_best_last)
+{
+    auto is_avx2 = [](const simd::Kernel* kernel) {
+        return std::string_view(kernel->name) == "avx2";
+    };
+    std::span<const simd::Kernel* const> with = simd::kernels_for(true);
+    std::span<const simd::Kernel* const> without = simd::kernels_for(false);
+    EXPECT_TRUE(std::none_of(without.begin(), without.end(), is_avx2));
+    if (std::none_of(with.begin(), with.end(), is_avx2)) {
+        // A build without the AVX2 kernel: nothing to leave out.
+        EXPECT_TRUE(std::equal(with.begin(), with.end(), without.begin(), without.end()));
+        return;
+    }
+    EXPECT_TRUE(is_avx2(with.back()));
+    ASSERT_EQ(without.size(), with.size() - 1);
+    EXPECT_TRUE(std::equal(without.begin(), without.end(), with.begin()));
+    EXPECT_STREQ(without.back()->name, "sse2");
 }
 
 TEST(Kernels, random_bytes_from_a_listing_alphabet_and_beyond)
