@@ -72,7 +72,7 @@ struct Controls {
     for (std::size_t i = 0; i < 8; ++i) {
         std::uint64_t x = load8(p + 8 * i);
         spaces.add(swar::bytes_between<'\t', '\r'>(x), i);
-        nuls |= ~(((x & low7) + low7) | x | low7);
+        nuls |= swar::zero_bytes(x & low7, x | low7);
     }
     return {spaces.mask(), nuls & high};
 }
@@ -87,16 +87,14 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
         Gather spaces;
         std::uint64_t controls = 0;
         for (std::size_t i = 0; i < 8; ++i) {
-            // The tests for one byte value share the word's low seven bits
-            // and its top bits: a test for a zero byte after an exclusive or
-            // with the value. Exact: no carry crosses bytes, since the low
-            // seven bits are added apart from the top one.
+            // A byte equal to a value is a zero byte after an exclusive or
+            // with it, which leaves the top bits as they are.
             std::uint64_t x = load8(p + 64 * b + 8 * i);
             std::uint64_t low = x & low7;
             std::uint64_t top = x | low7;
-            std::uint64_t newline = ~(((low ^ broadcast('\n')) + low7) | top);
+            std::uint64_t newline = swar::zero_bytes(low ^ broadcast('\n'), top);
             newlines.add(newline, i);
-            spaces.add(~(((low ^ broadcast(' ')) + low7) | top), i);
+            spaces.add(swar::zero_bytes(low ^ broadcast(' '), top), i);
             controls |= ~((low + broadcast(0x80 - 14)) | top | newline);
         }
         out[b] = {newlines.mask(), spaces.mask(), controls & high};
@@ -125,73 +123,62 @@ constexpr Kernel portable_kernel{"portable", portable::classify_lines};
 
 // ---- the vector kernels: one loop over the primitives of each ----
 
-// The masks of `blocks` 64-byte blocks from the primitives of an instruction
-// set `V`, each on one `V::Vector` and giving its result in its first
-// argument: `splat` a byte value, `equal` (all ones where a byte is the
-// value, else zero), `white` (the same for white space), `least` (a running
-// unsigned minimum), and `mask`, the top bits of a block's vectors as bit i
-// for byte i. No vector is passed or returned by value: this loop is built
-// for no processor in particular, and such a function cannot pass an AVX2
-// vector by value to an AVX2 one.
+// The masks of `blocks` 64-byte blocks from an instruction set's block `V`:
+// `load` takes a block's bytes and keeps the least byte seen, `equal` and
+// `white` give the bit masks of the bytes equal to a value and of the white
+// space, and `saw_nul` whether the least byte was a NUL. Members, as no
+// vector may pass by value between this loop, built for no processor in
+// particular, and an AVX2 primitive.
 template <class V>
 [[gnu::always_inline]] inline bool classify_blocks(const char* p, std::size_t blocks,
                                                    LineMasks* out)
 {
-    using Vector = typename V::Vector;
-    constexpr std::size_t n = 64 / sizeof(Vector);
-    Vector least;
-    V::splat(least, '\xff');
+    V v;
     std::uint64_t before = 0; // no newline before the first block
-    for (std::size_t b = 0; b < blocks; ++b, p += 64) {
-        // One test at a time over the block, each masked at once, so that
-        // few vectors are live: SSE2 has sixteen registers.
-        Vector x[n];
-        Vector hits[n];
-        for (std::size_t i = 0; i < n; ++i) {
-            std::memcpy(&x[i], p + sizeof x[i] * i, sizeof x[i]); // one unaligned load
-            V::least(least, x[i]);
-            V::equal(hits[i], x[i], '\n');
-        }
-        std::uint64_t newlines = V::mask(hits);
-        for (std::size_t i = 0; i < n; ++i)
-            V::equal(hits[i], x[i], ' ');
-        std::uint64_t spaces = V::mask(hits);
-        for (std::size_t i = 0; i < n; ++i)
-            V::white(hits[i], x[i]);
-        out[b] = {newlines, V::mask(hits), line_heads(newlines, spaces, before)};
+    for (std::size_t b = 0; b < blocks; ++b, p += block_bytes) {
+        v.load(p);
+        std::uint64_t newlines = v.equal('\n');
+        out[b] = {newlines, v.white(), line_heads(newlines, v.equal(' '), before)};
         before = newlines;
     }
-    // A NUL is the least byte there is.
-    Vector nul[n];
-    for (Vector& v : nul)
-        V::equal(v, least, '\0');
-    return V::mask(nul) != 0;
+    return v.saw_nul();
 }
 
 #if defined(VOLREPORT_SSE2)
 // ---- SSE2: four 16-byte vectors a block ----
 struct Sse2 {
-    using Vector = __m128i;
-    static void splat(Vector& to, char c) { to = _mm_set1_epi8(c); }
-    static void equal(Vector& to, const Vector& x, char c)
+    __m128i x[4];
+    __m128i least = _mm_set1_epi8(-1);
+
+    void load(const char* p)
     {
-        to = _mm_cmpeq_epi8(x, _mm_set1_epi8(c));
+        for (std::size_t i = 0; i < 4; ++i) {
+            x[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+            least = _mm_min_epu8(least, x[i]);
+        }
     }
-    // A space, or \t to \r: at most 4 past \t, by an unsigned minimum.
-    static void white(Vector& to, const Vector& x)
-    {
-        __m128i tab = _mm_sub_epi8(x, _mm_set1_epi8('\t'));
-        to = _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')),
-                          _mm_cmpeq_epi8(_mm_min_epu8(tab, _mm_set1_epi8(4)), tab));
-    }
-    static void least(Vector& to, const Vector& x) { to = _mm_min_epu8(to, x); }
-    static std::uint64_t mask(const Vector (&hits)[4])
+    template <class Test>
+    std::uint64_t mask(Test test) const
     {
         std::uint64_t bits = 0;
         for (std::size_t i = 0; i < 4; ++i)
-            bits |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(hits[i]))} << (16 * i);
+            bits |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(test(x[i])))} << (16 * i);
         return bits;
     }
+    std::uint64_t equal(char c) const
+    {
+        return mask([c](__m128i v) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); });
+    }
+    // A space, or \t to \r: at most 4 past \t, by an unsigned minimum.
+    std::uint64_t white() const
+    {
+        return mask([](__m128i v) {
+            __m128i tab = _mm_sub_epi8(v, _mm_set1_epi8('\t'));
+            return _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
+                                _mm_cmpeq_epi8(_mm_min_epu8(tab, _mm_set1_epi8(4)), tab));
+        });
+    }
+    bool saw_nul() const { return _mm_movemask_epi8(_mm_cmpeq_epi8(least, _mm_setzero_si128())); }
 };
 
 constexpr Kernel sse2_kernel{"sse2", classify_blocks<Sse2>};
@@ -200,31 +187,41 @@ constexpr Kernel sse2_kernel{"sse2", classify_blocks<Sse2>};
 #if defined(VOLREPORT_AVX2)
 // ---- AVX2: two 32-byte vectors a block ----
 struct Avx2 {
-    using Vector = __m256i;
-    [[gnu::target("avx2")]] static void splat(Vector& to, char c) { to = _mm256_set1_epi8(c); }
-    [[gnu::target("avx2")]] static void equal(Vector& to, const Vector& x, char c)
+    __m256i x[2];
+    __m256i least;
+
+    [[gnu::target("avx2")]] Avx2() : least(_mm256_set1_epi8(-1)) {}
+    [[gnu::target("avx2")]] void load(const char* p)
     {
-        to = _mm256_cmpeq_epi8(x, _mm256_set1_epi8(c));
+        for (std::size_t i = 0; i < 2; ++i) {
+            x[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
+            least = _mm256_min_epu8(least, x[i]);
+        }
+    }
+    [[gnu::target("avx2")]] static std::uint64_t mask(__m256i low, __m256i high)
+    {
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
+               std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
+    }
+    [[gnu::target("avx2")]] std::uint64_t equal(char c) const
+    {
+        return mask(_mm256_cmpeq_epi8(x[0], _mm256_set1_epi8(c)),
+                    _mm256_cmpeq_epi8(x[1], _mm256_set1_epi8(c)));
     }
     // Each of " \t\n\v\f\r" has low four bits of its own: a byte is white
     // space when the entry for its low four bits is the byte itself. Bytes
-    // of 128 and above look up 0, which is none of them. The look-up stays
-    // within each 16-byte half, so both hold the table.
-    [[gnu::target("avx2")]] static void white(Vector& to, const Vector& x)
+    // of 128 and above look up 0, which is none of them.
+    [[gnu::target("avx2")]] std::uint64_t white() const
     {
-        const __m256i by_low_bits = _mm256_setr_epi8(
-            ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1, // low half
-            ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
-        to = _mm256_cmpeq_epi8(_mm256_shuffle_epi8(by_low_bits, x), x);
+        const __m256i table =
+            _mm256_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1,
+                             -1, ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
+        return mask(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, x[0]), x[0]),
+                    _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, x[1]), x[1]));
     }
-    [[gnu::target("avx2")]] static void least(Vector& to, const Vector& x)
+    [[gnu::target("avx2")]] bool saw_nul() const
     {
-        to = _mm256_min_epu8(to, x);
-    }
-    [[gnu::target("avx2")]] static std::uint64_t mask(const Vector (&hits)[2])
-    {
-        return static_cast<std::uint32_t>(_mm256_movemask_epi8(hits[0])) |
-               std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(hits[1]))} << 32;
+        return _mm256_movemask_epi8(_mm256_cmpeq_epi8(least, _mm256_setzero_si256())) != 0;
     }
 };
 
@@ -241,31 +238,42 @@ constexpr Kernel avx2_kernel{"avx2", classify_avx2};
 #if defined(VOLREPORT_NEON)
 // ---- NEON: four 16-byte vectors a block ----
 struct Neon {
-    using Vector = uint8x16_t;
-    static void splat(Vector& to, char c) { to = vdupq_n_u8(static_cast<std::uint8_t>(c)); }
-    static void equal(Vector& to, const Vector& x, char c)
+    uint8x16_t x[4];
+    uint8x16_t least = vdupq_n_u8(0xff);
+
+    void load(const char* p)
     {
-        to = vceqq_u8(x, vdupq_n_u8(static_cast<std::uint8_t>(c)));
+        for (std::size_t i = 0; i < 4; ++i) {
+            x[i] = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p + 16 * i));
+            least = vminq_u8(least, x[i]);
+        }
     }
-    // A space, or \t to \r: at most 4 past \t.
-    static void white(Vector& to, const Vector& x)
-    {
-        to = vorrq_u8(vceqq_u8(x, vdupq_n_u8(' ')),
-                      vcleq_u8(vsubq_u8(x, vdupq_n_u8('\t')), vdupq_n_u8(4)));
-    }
-    static void least(Vector& to, const Vector& x) { to = vminq_u8(to, x); }
     // NEON has no byte mask move: each compare result keeps one bit of a
     // weight per byte, and three rounds of pairwise additions pack the 64
     // bytes into one 64-bit word.
-    static std::uint64_t mask(const Vector (&hits)[4])
+    template <class Test>
+    std::uint64_t mask(Test test) const
     {
         const uint8x16_t weight = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
-        uint8x16_t sum0 = vpaddq_u8(vandq_u8(hits[0], weight), vandq_u8(hits[1], weight));
-        uint8x16_t sum1 = vpaddq_u8(vandq_u8(hits[2], weight), vandq_u8(hits[3], weight));
-        sum0 = vpaddq_u8(sum0, sum1);
-        sum0 = vpaddq_u8(sum0, sum0);
-        return vgetq_lane_u64(vreinterpretq_u64_u8(sum0), 0);
+        uint8x16_t sum[4];
+        for (std::size_t i = 0; i < 4; ++i)
+            sum[i] = vandq_u8(test(x[i]), weight);
+        uint8x16_t all = vpaddq_u8(vpaddq_u8(sum[0], sum[1]), vpaddq_u8(sum[2], sum[3]));
+        return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(all, all)), 0);
     }
+    std::uint64_t equal(char c) const
+    {
+        return mask([c](uint8x16_t v) { return vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(c))); });
+    }
+    // A space, or \t to \r: at most 4 past \t.
+    std::uint64_t white() const
+    {
+        return mask([](uint8x16_t v) {
+            return vorrq_u8(vceqq_u8(v, vdupq_n_u8(' ')),
+                            vcleq_u8(vsubq_u8(v, vdupq_n_u8('\t')), vdupq_n_u8(4)));
+        });
+    }
+    bool saw_nul() const { return vminvq_u8(least) == 0; }
 };
 
 constexpr Kernel neon_kernel{"neon", classify_blocks<Neon>};

@@ -51,6 +51,15 @@ inline bool same_bytes(const char* a, const char* b, std::size_t n)
     return load8(a) == load8(b) && load8(a + n - 8) == load8(b + n - 8);
 }
 
+// The top bit of each zero byte of a word, from its low seven bits `low`
+// (word & low7) and `top` (word | low7), which tests of several values can
+// share. The low seven bits are added apart from the top one, so no carry
+// crosses bytes.
+constexpr std::uint64_t zero_bytes(std::uint64_t low, std::uint64_t top)
+{
+    return ~((low + low7) | top);
+}
+
 // The top bit of each byte in [lo, hi]. The low seven bits are added apart
 // from the top one, so no carry crosses bytes.
 template <unsigned lo, unsigned hi>

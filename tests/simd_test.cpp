@@ -159,13 +159,17 @@ TEST(Idioms, mask_and_word_operations_match_loops)
         ASSERT_EQ(simd::funnel(a, b, shift), window) << shift;
 
         auto k = static_cast<unsigned>(rng() % 8);
-        std::uint64_t dropped = 0, filled = 0;
+        // Words with zero bytes, and bytes of 0x80 that look like them.
+        std::uint64_t z = b & ~(0xffULL << 8 * (rng() % 8)) & ~(0x7fULL << 8 * (rng() % 8));
+        std::uint64_t dropped = 0, filled = 0, zeros = 0;
         for (unsigned i = 0; i < 8; ++i) {
             dropped |= i + k < 8 ? ((b >> 8 * (i + k)) & 0xffU) << 8 * i : 0;
             filled |= (i < k ? std::uint64_t{'x'} : (b >> 8 * i) & 0xffU) << 8 * i;
+            zeros |= ((z >> 8 * i) & 0xffU) == 0 ? 0x80ULL << 8 * i : 0;
         }
         ASSERT_EQ(swar::drop_bytes(b, k), dropped) << k;
         ASSERT_EQ(swar::fill_bytes(b, k, 'x'), filled) << k;
+        ASSERT_EQ(swar::zero_bytes(z & swar::low7, z | swar::low7), zeros) << z;
     }
 }
 
