@@ -99,6 +99,7 @@ template <typename Cursor>
         return false;
     const char* p = c.line + c.at;
     std::size_t left = c.end - c.at;
+    static_assert(scan_padding >= sizeof(std::uint64_t), "a word load past the line stays in it");
     // Most numbers are a word of up to sixteen digits alone: checked and
     // parsed by word loads, and the next field starts at the next word.
     if (left <= swar::most_word_digits && swar::digit_run(p, left) == left) {

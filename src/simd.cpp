@@ -84,7 +84,7 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
     // of bytes below 14 other than newlines where the heads go.
     for (std::size_t b = 0; b < blocks; ++b) {
         Gather newlines;
-        Gather spaces;
+        Gather blanks;
         std::uint64_t controls = 0;
         for (std::size_t i = 0; i < 8; ++i) {
             // A byte equal to a value is a zero byte after an exclusive or
@@ -94,10 +94,11 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
             std::uint64_t top = x | low7;
             std::uint64_t newline = swar::zero_bytes(low ^ broadcast('\n'), top);
             newlines.add(newline, i);
-            spaces.add(swar::zero_bytes(low ^ broadcast(' '), top), i);
+            blanks.add(swar::zero_bytes(low ^ broadcast(' '), top), i);
             controls |= ~((low + broadcast(0x80 - 14)) | top | newline);
         }
-        out[b] = {newlines.mask(), spaces.mask(), controls & high};
+        // The blanks stand where the white space goes until the second pass.
+        out[b] = {newlines.mask(), blanks.mask(), controls & high};
     }
     std::uint64_t nuls = 0;
     std::uint64_t before = 0; // no newline before the first block

@@ -33,9 +33,12 @@ bool refuse_bytes(void* /*context*/, const char* /*data*/, std::size_t /*size*/)
     return false;
 }
 
-Padded::Padded(std::string_view line) : text(line), storage(line)
+Padded::Padded(std::string_view line)
+    : text(line), storage(std::make_unique<char[]>(line.size() + scan_padding))
 {
-    storage.append(scan_padding / 2, '7').append(scan_padding / 2, 'K');
+    line.copy(storage.get(), line.size());
+    for (std::size_t i = 0; i < scan_padding; ++i)
+        storage[line.size() + i] = "7K"[i % 2];
 }
 
 std::string visible(std::string_view bytes)
@@ -179,13 +182,8 @@ std::string scan_mismatch(std::string_view line)
 {
     // The scanners get a copy followed only by the padding they may load,
     // which looks like more of a field, so a scanner that used it is seen.
-    auto exact = std::make_unique<char[]>(line.size() + scan_padding);
-    std::memcpy(exact.get(), line.data(), line.size());
-    for (std::size_t i = 0; i < scan_padding; ++i)
-        exact[line.size() + i] = "7K"[i % 2];
-    PaddedLine view({exact.get(), line.size()}, exact.get() + line.size() + scan_padding);
-    std::string terminated(line);
-    std::string what = scans_differ(view, terminated, nullptr);
+    Padded exact(line);
+    std::string what = scans_differ(exact, exact.text, nullptr);
     if (what.empty() && line.size() <= simd::LineSpaces::max_bytes) {
         // A mask whose bits past the line are noise, which must not count:
         // white space at every odd position.
@@ -194,7 +192,7 @@ std::string scan_mismatch(std::string_view line)
             noisy += noisy.size() % 2 != 0 ? ' ' : 'x';
         ByteLoopMasks masks = byte_loop_masks(noisy);
         simd::LineSpaces spaces{{masks.blocks[0].spaces, masks.blocks[1].spaces}};
-        what = scans_differ(view, terminated, &spaces);
+        what = scans_differ(exact, exact.text, &spaces);
         if (!what.empty())
             what += " with a mask";
     }

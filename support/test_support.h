@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,17 +31,18 @@ bool append_to_string(void* context, const char* data, std::size_t size);
 // A sink that refuses everything.
 bool refuse_bytes(void* context, const char* data, std::size_t size);
 
-// Text followed by the readable bytes the scanners may load past its end.
-// They look like more of a field, so a scanner that used them would be seen.
+// Text followed by the readable bytes the scanners may load past its end,
+// and nothing more, so that AddressSanitizer sees a load past them. They
+// look like more of a field, so a scanner that used them would be seen.
 // `text` keeps a terminated copy for the C library.
 struct Padded {
     std::string text;
-    std::string storage;
+    std::unique_ptr<char[]> storage;
 
     explicit Padded(std::string_view line);
     PaddedLine line() const
     {
-        return {{storage.data(), text.size()}, storage.data() + storage.size()};
+        return {{storage.get(), text.size()}, storage.get() + text.size() + scan_padding};
     }
     operator PaddedLine() const { return line(); }
 };

@@ -4,81 +4,57 @@
 // thing shows here. Built only where the checks are compiled in.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
-#include "filter.h"
 #include "swar.h"
 #include "test_support.h"
 
 namespace {
 
-struct Breach {
-    const char* contract;
-    const char* condition; // a pattern of the condition the message quotes
-    void (*act)();
-};
-
-// A line reader on the heap, left as the allocator gives it.
-std::unique_ptr<LineReader> reader_on(MemorySource& source, std::size_t block)
+// A line reader of `bytes`, on storage left as the allocator gives it.
+LineReader& reader_on(std::string_view bytes, std::size_t block)
 {
-    auto reader = std::make_unique_for_overwrite<LineReader>();
-    reader->open(source.source(), block);
-    return reader;
+    static MemorySource source;
+    source = {bytes};
+    reused_storage().in.open(source.source(), block);
+    return reused_storage().in;
 }
 
 const std::string no_newline(2 * max_block_size, 'x');
 const std::string long_line(200, 'x');
+VolumeRecord record;
+simd::LineSpaces spaces{};
 
-const Breach breaches[] = {
+const struct {
+    const char* contract;
+    const char* condition; // a pattern of the condition the message quotes
+    void (*act)();
+} breaches[] = {
     {"a padded line fits a line buffer", "<= max_line_bytes",
      [] { (void)Padded(std::string(max_line_bytes + 1, 'x')).line(); }},
-    {"a padded line has its padding", "scan_padding",
-     [] { PaddedLine line("x", "x" + 1); }},
-    {"a block size of 0 is refused", "size >= 1 && size <= max_block_size",
-     [] {
-         MemorySource source{"x\n"};
-         reader_on(source, 0);
-     }},
-    {"a block size over the maximum is refused", "size >= 1 && size <= max_block_size",
-     [] {
-         MemorySource source{"x\n"};
-         reader_on(source, max_block_size + 1);
-     }},
+    {"a padded line has its padding", "scan_padding", [] { PaddedLine("x", "x" + 1); }},
+    {"a block is a byte or more", "size >= 1 && size <= max_block_size",
+     [] { (void)reader_on("x", 0); }},
+    {"a block is at most the maximum", "size >= 1 && size <= max_block_size",
+     [] { (void)reader_on("x", max_block_size + 1); }},
     // Without a line taken in between, the second read would land past the
     // reader's storage.
-    {"a second refill keeps no whole line", "kept < max_line_bytes",
+    {"a refill keeps less than a line", "kept < max_line_bytes",
      [] {
-         MemorySource source{no_newline};
-         auto reader = reader_on(source, max_block_size);
-         (void)reader->refill();
-         (void)reader->refill();
+         LineReader& reader = reader_on(no_newline, max_block_size);
+         (void)(reader.refill() && reader.refill());
      }},
     {"line spaces are of a line of the reader", ">= data &&",
-     [] {
-         MemorySource source{"x\n"};
-         auto reader = reader_on(source, default_block_size);
-         simd::LineSpaces spaces;
-         (void)reader->line_spaces(Padded("other\n"), spaces);
-     }},
+     [] { (void)reader_on("x\n", 1).line_spaces(Padded("other\n"), spaces); }},
     {"a mask scan gets a line the mask covers", "text.*<= simd::LineSpaces::max_bytes",
-     [] {
-         VolumeRecord record;
-         simd::LineSpaces spaces{};
-         (void)scan_header(Padded(long_line), &spaces, record);
-     }},
+     [] { (void)scan_header(Padded(long_line), &spaces, record); }},
     {"a quota scan gets the quota prefix", "starts_with.quota_prefix",
-     [] {
-         VolumeRecord record;
-         (void)scan_quota(Padded("    MinQuota 5 K\n"), nullptr, record);
-     }},
+     [] { (void)scan_quota(Padded("    MinQuota 5 K\n"), nullptr, record); }},
     {"a report line's words fit their fields", "word.size <= N",
      [] {
-         VolumeRecord record;
          record.type.size = decltype(record.type)::capacity + 1;
-         auto out = std::make_unique<ReportBuffer>();
-         open_report(*out, {nullptr, refuse_bytes});
-         (void)write_report_line(*out, record);
+         open_report(reused_storage().out, {nullptr, refuse_bytes});
+         (void)write_report_line(reused_storage().out, record);
      }},
     {"eight digits are below 10^8", "value < eight_digit_base",
      [] { (void)swar::eight_digits(swar::eight_digit_base); }},
@@ -92,7 +68,7 @@ const Breach breaches[] = {
 TEST(Contracts, each_broken_precondition_stops_a_checked_build)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    for (const Breach& breach : breaches)
+    for (const auto& breach : breaches)
         EXPECT_DEATH(breach.act(), std::string("broken precondition: .*") + breach.condition)
             << breach.contract;
 }

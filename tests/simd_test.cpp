@@ -145,7 +145,7 @@ TEST(Idioms, mask_and_word_operations_match_loops)
     auto bit = [](std::uint64_t mask, std::size_t i) { return (mask >> i) & 1U; };
     for (int n = 0; n < 4000; ++n) {
         // Dense masks, and sparse ones as real text gives.
-        std::uint64_t a = n % 2 ? rng() : rng() & rng() & rng();
+        std::uint64_t a = n % 5 == 0 ? 0 : n % 2 ? rng() : rng() & rng() & rng();
         std::uint64_t b = n % 3 ? rng() : rng() | rng();
         std::uint64_t before = rng();
         std::size_t shift = rng() % 64;
@@ -157,6 +157,34 @@ TEST(Idioms, mask_and_word_operations_match_loops)
         }
         ASSERT_EQ(simd::word_edges(b, before), edges);
         ASSERT_EQ(simd::funnel(a, b, shift), window) << shift;
+
+        // The walks over three blocks' masks from byte `shift` of the
+        // first: a line's length through its newline, the first head up to
+        // `last`, and the white space of `size` bytes with its word edges.
+        const simd::LineMasks m[3] = {{a, a, a}, {b, b, b}, {before, before, before}};
+        auto set = [&](std::size_t i) { return bit(m[i / 64].heads, i % 64) != 0; };
+        std::size_t length = shift;
+        while (length < 128 && !set(length))
+            ++length;
+        ASSERT_EQ(simd::through_newline(a, b, shift),
+                  length < 128 ? length - shift + 1 : ~std::size_t{0});
+        std::size_t last = n % 7 == 0 ? 64 : shift + rng() % 128, head = shift;
+        while (head / 64 <= last / 64 && !set(head))
+            ++head;
+        std::size_t found = simd::first_head(m, shift, last);
+        ASSERT_TRUE(head / 64 <= last / 64 ? found == head : found > last) << shift << ' ' << last;
+        std::size_t size = rng() % 128, edge = 0;
+        simd::LineSpaces line = simd::spaces_window(m, shift, size);
+        std::vector<std::size_t> line_edges, walked;
+        for (std::size_t i = 0; i <= size; ++i) {
+            bool white = i == size || set(shift + i);
+            ASSERT_TRUE(i == size || (bit(line.bits[i / 64], i % 64) != 0) == white) << i;
+            if ((i == 0 || set(shift + i - 1)) != white)
+                line_edges.push_back(i);
+        }
+        for (simd::WordEdges walk(line, size); walk.next(edge);)
+            walked.push_back(edge);
+        ASSERT_EQ(walked, line_edges);
 
         auto k = static_cast<unsigned>(rng() % 8);
         // Words with zero bytes, and bytes of 0x80 that look like them.
