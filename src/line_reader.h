@@ -64,9 +64,9 @@ class PaddedLine {
 // cppcheck-suppress noConstructor
 class LineReader {
   public:
-    // Prepares to read `source` in blocks of `block_size` bytes (1 to
+    // Prepares to read `from` in blocks of `size` bytes (1 to
     // `max_block_size`).
-    void open(ByteSource source, std::size_t block_size = default_block_size);
+    void open(ByteSource from, std::size_t size = default_block_size);
 
     // Takes the next line from the bytes already read and gives its text:
     // the line up to its first NUL byte, as a terminated string would hold
