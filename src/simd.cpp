@@ -5,7 +5,6 @@
 // leaves the portable kernel alone.
 #include "simd.h"
 
-#include <cstring>
 #include <iterator>
 
 #include "swar.h"
