@@ -79,8 +79,9 @@ template <typename Cursor, std::size_t N>
     return true;
 }
 
-// The value of the `n` digits at `p`, more than word loads take; false when
-// it does not fit 64 bits. Out of line: no real listing needs it.
+// The value of the `n` digits at `p`; false when it does not fit 64 bits.
+// A byte at a time and out of line: only numbers with a sign, more than
+// `swar::most_word_digits` digits or more of the word after them come here.
 [[gnu::noinline]] bool long_number(const char* p, std::size_t n, std::uint64_t& value)
 {
     value = 0;
@@ -101,9 +102,9 @@ template <typename Cursor>
     std::size_t left = c.end - c.at;
     static_assert(scan_padding >= sizeof(std::uint64_t), "a word load past the line stays in it");
     // Most numbers are a word of up to sixteen digits alone: checked and
-    // parsed by word loads, and the next field starts at the next word.
-    if (left <= swar::most_word_digits && swar::digit_run(p, left) == left) {
-        out = swar::parse_up_to_16_digits(p, left);
+    // parsed in one pass of word loads, and the next field starts at the
+    // next word.
+    if (left <= swar::most_word_digits && swar::parse_up_to_16_digits(p, left, out)) {
         c.at = c.end;
         return true;
     }
@@ -112,14 +113,14 @@ template <typename Cursor>
         ++p;
         --left;
     }
-    std::size_t n = swar::digit_run(p, left);
+    std::size_t n = 0;
+    while (n < left && p[n] >= '0' && p[n] <= '9')
+        ++n;
     if (n == 0)
         return false;
     // A value too large saturates, whatever its sign.
     std::uint64_t value = 0;
-    if (n <= swar::most_word_digits)
-        value = swar::parse_up_to_16_digits(p, n);
-    else if (!long_number(p, n, value)) {
+    if (!long_number(p, n, value)) {
         value = std::numeric_limits<std::uint64_t>::max();
         negative = false;
     }
