@@ -39,6 +39,13 @@ struct MaskCursor {
         edges.next(end);
         return true;
     }
+
+    // Moves to `from`, a byte after white space.
+    void skip_to(std::size_t from)
+    {
+        at = end = from;
+        edges.drop_before(from);
+    }
 };
 
 // The same walk a byte at a time, for the lines without a mask: long ones,
@@ -59,6 +66,8 @@ struct ByteCursor {
             ++end;
         return at < size;
     }
+
+    void skip_to(std::size_t from) { at = end = from; }
 };
 
 // The fields' scans are inlined, so that the cursor stays in registers.
@@ -68,10 +77,12 @@ template <typename Cursor, std::size_t N>
     if (!c.skip_space())
         return false;
     std::size_t n = c.end - c.at < N ? c.end - c.at : N;
-    // Whole pieces; the word's array has room for the last one, and the
-    // line's padding for the bytes past it.
+    // Whole pieces, the first of them whatever the size, as a word is never
+    // empty; the word's array has room for the last one, and the line's
+    // padding for the bytes past it.
     static_assert(scan_padding >= word_piece, "a piece past the line stays in its padding");
-    for (std::size_t i = 0; i < n; i += word_piece)
+    std::memcpy(out.text, c.line + c.at, word_piece);
+    for (std::size_t i = word_piece; i < n; i += word_piece)
         std::memcpy(out.text + i, c.line + c.at + i, word_piece);
     out.text[n] = '\0';
     out.size = n;
@@ -79,8 +90,9 @@ template <typename Cursor, std::size_t N>
     return true;
 }
 
-// The value of the `n` digits at `p`, more than word loads take; false when
-// it does not fit 64 bits. Out of line: no real listing needs it.
+// The value of the `n` digits at `p`; false when it does not fit 64 bits.
+// A byte at a time and out of line: only numbers with a sign, more than
+// `swar::most_word_digits` digits or more of the word after them come here.
 [[gnu::noinline]] bool long_number(const char* p, std::size_t n, std::uint64_t& value)
 {
     value = 0;
@@ -101,9 +113,9 @@ template <typename Cursor>
     std::size_t left = c.end - c.at;
     static_assert(scan_padding >= sizeof(std::uint64_t), "a word load past the line stays in it");
     // Most numbers are a word of up to sixteen digits alone: checked and
-    // parsed by word loads, and the next field starts at the next word.
-    if (left <= swar::most_word_digits && swar::digit_run(p, left) == left) {
-        out = swar::parse_up_to_16_digits(p, left);
+    // parsed in one pass of word loads, and the next field starts at the
+    // next word.
+    if (left <= swar::most_word_digits && swar::parse_up_to_16_digits(p, left, out)) {
         c.at = c.end;
         return true;
     }
@@ -112,14 +124,14 @@ template <typename Cursor>
         ++p;
         --left;
     }
-    std::size_t n = swar::digit_run(p, left);
+    std::size_t n = 0;
+    while (n < left && p[n] >= '0' && p[n] <= '9')
+        ++n;
     if (n == 0)
         return false;
     // A value too large saturates, whatever its sign.
     std::uint64_t value = 0;
-    if (n <= swar::most_word_digits)
-        value = swar::parse_up_to_16_digits(p, n);
-    else if (!long_number(p, n, value)) {
+    if (!long_number(p, n, value)) {
         value = std::numeric_limits<std::uint64_t>::max();
         negative = false;
     }
@@ -184,10 +196,9 @@ int scan_quota(PaddedLine line, const simd::LineSpaces* spaces, VolumeRecord& re
 {
     return scan_line(
         line, spaces, [&](auto& c) __attribute__((always_inline)) {
-            // The prefix's one word, MaxQuota, comes first; the quota is next.
+            // The quota follows the prefix, which ends in white space.
             VOLREPORT_EXPECTS(line.text().starts_with(quota_prefix));
-            c.skip_space();
-            c.at = c.end;
+            c.skip_to(quota_prefix.size());
             return scan_number(c, record.max_quota_k) ? 1 : 0;
         });
 }

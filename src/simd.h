@@ -154,6 +154,13 @@ struct WordEdges {
         bits[1] = word_edges(high, low);
     }
 
+    // Drops the edges before `position`, which is in the first block.
+    void drop_before(std::size_t position)
+    {
+        VOLREPORT_EXPECTS(position < block_bytes);
+        bits[0] &= ~std::uint64_t{0} << position;
+    }
+
     // Takes the next edge; false when there is none.
     bool next(std::size_t& position)
     {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Byte work on eight bytes at once in a 64-bit word, for any processor: the
 // load that puts byte i of memory in byte i of the word counted from the low
-// end, byte range tests, runs of decimal digits, and eight digits parsed or
+// end, byte range tests, and eight decimal digits checked and parsed or
 // formatted at once. The portable kernel, the scanner and the report line
 // share these, so that none of them holds bit tricks of its own.
 #pragma once
@@ -72,53 +72,47 @@ constexpr std::uint64_t bytes_between(std::uint64_t x)
     return from_lo & ~past_hi & ~x & high;
 }
 
-// How many of the 8 bytes at `p` are decimal digits before the first that
-// is not; 8 when all are.
-inline std::size_t leading_digits(const char* p)
-{
-    std::uint64_t digits = bytes_between<'0', '9'>(load8(p));
-    return static_cast<std::size_t>(std::countr_zero(~digits & high)) / 8;
-}
-
-// The length of the run of decimal digits at `p`, at most `limit`. Loads
-// up to 7 bytes past the run.
-inline std::size_t digit_run(const char* p, std::size_t limit)
-{
-    std::size_t n = leading_digits(p);
-    for (std::size_t more = n; more == 8 && n < limit; n += more)
-        more = leading_digits(p + n);
-    return n < limit ? n : limit;
-}
-
 // Numbers are parsed and written in blocks of eight decimal digits.
 constexpr std::uint64_t eight_digit_base = 100000000;
 
-// The value of the `n` digits at `p` (1 to 8). The digits are moved to the
-// top of the word, leaving zeros as leading digits, and combined in pairs,
-// fours and eights by three multiplications. Loads 8 bytes.
-inline std::uint64_t parse_digits(const char* p, std::size_t n)
+// Reads the `n` bytes at `p` (1 to 8) as decimal digits into `value`;
+// false, leaving it, when one is not a digit. Each byte less '0' is moved
+// to the top of the word, above zeros that lead as digits, and must then
+// be below 10: a byte that was no digit is 10 or more, or has its top bit
+// set, and a borrow or carry out of it reaches only the bytes after it.
+// The digits are combined in pairs, fours and eights by three
+// multiplications. Loads 8 bytes.
+inline bool parse_digits(const char* p, std::size_t n, std::uint64_t& value)
 {
     VOLREPORT_EXPECTS(n >= 1 && n <= 8);
-    // Digits are at least '0', so the subtraction borrows from none of
-    // them; bytes past the digits are shifted out.
     std::uint64_t word = (load8(p) - broadcast('0')) << (8 * (8 - n));
+    if (((word | (word + broadcast(0x80 - 10))) & high) != 0)
+        return false;
     word = word * 10 + (word >> 8);
-    return (((word & 0x000000ff000000ff) * (100 + (1000000ULL << 32))) +
-            (((word >> 16) & 0x000000ff000000ff) * (1 + (10000ULL << 32)))) >>
-           32;
+    value = (((word & 0x000000ff000000ff) * (100 + (1000000ULL << 32))) +
+             (((word >> 16) & 0x000000ff000000ff) * (1 + (10000ULL << 32)))) >>
+            32;
+    return true;
 }
 
 // The most digits parsed from word loads: two blocks of eight, which
 // always fit 64 bits.
 constexpr std::size_t most_word_digits = 16;
 
-// The value of the `n` digits at `p` (1 to `most_word_digits`), in one or
-// two blocks of eight. Loads 16 bytes.
-inline std::uint64_t parse_up_to_16_digits(const char* p, std::size_t n)
+// Reads the `n` bytes at `p` (1 to `most_word_digits`) as decimal digits
+// into `value`, in one or two blocks of eight; false, leaving it, when one
+// is not a digit. Loads 16 bytes.
+inline bool parse_up_to_16_digits(const char* p, std::size_t n, std::uint64_t& value)
 {
     VOLREPORT_EXPECTS(n >= 1 && n <= most_word_digits);
-    return n <= 8 ? parse_digits(p, n)
-                  : parse_digits(p, n - 8) * eight_digit_base + parse_digits(p + n - 8, 8);
+    if (n <= 8)
+        return parse_digits(p, n, value);
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    if (!parse_digits(p, n - 8, high) || !parse_digits(p + n - 8, 8, low))
+        return false;
+    value = high * eight_digit_base + low;
+    return true;
 }
 
 // The eight decimal digits of `value` (below `eight_digit_base`) as byte

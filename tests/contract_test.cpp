@@ -63,6 +63,8 @@ const struct {
     {"a funnel shifts by less than a block", "shift < block_bytes",
      [] { (void)simd::funnel(1, 2, simd::block_bytes); }},
     {"the lowest bit of nothing", "mask != 0", [] { (void)simd::lowest_bit(0); }},
+    {"edges are dropped within the first block", "position < block_bytes",
+     [] { simd::WordEdges(spaces, 0).drop_before(simd::block_bytes); }},
 };
 
 TEST(Contracts, each_broken_precondition_stops_a_checked_build)
