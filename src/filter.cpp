@@ -3,8 +3,8 @@
 #include "filter.h"
 
 #include <cstdlib>
-#include <new>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "swar.h"

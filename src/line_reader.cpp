@@ -2,6 +2,7 @@
 #include "line_reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 void LineReader::open(ByteSource from, std::size_t size)
 {

@@ -8,10 +8,8 @@
 // as a terminated string would hold it, ends at the first.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 #include "contract.h"

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "scan.h"
 
-#include <bit>
 #include <cstring>
 #include <limits>
 
