@@ -5,6 +5,7 @@
 // leaves the portable kernel alone.
 #include "simd.h"
 
+#include <cstring>
 #include <iterator>
 
 #include "swar.h"
@@ -123,62 +124,55 @@ constexpr Kernel portable_kernel{"portable", portable::classify_lines};
 
 // ---- the vector kernels: one loop over the primitives of each ----
 
-// The masks of `blocks` 64-byte blocks from an instruction set's block `V`:
-// `load` takes a block's bytes and keeps the least byte seen, `equal` and
-// `white` give the bit masks of the bytes equal to a value and of the white
-// space, and `saw_nul` whether the least byte was a NUL. Members, as no
-// vector may pass by value between this loop, built for no processor in
-// particular, and an AVX2 primitive.
-template <class V>
+// The masks of `blocks` 64-byte blocks, from the vectors `Isa::Bytes` of an
+// instruction set. Loads, compares and the least byte are written once in
+// the compilers' vector extension; `Isa` gives only what that cannot say:
+// how compare results become a bit mask and, where it has a faster one,
+// the white-space test. Vectors pass by reference, as none may pass by
+// value between this loop, built for no processor in particular, and an
+// AVX2 primitive.
+template <class Isa>
 [[gnu::always_inline]] inline bool classify_blocks(const char* p, std::size_t blocks,
                                                    LineMasks* out)
 {
-    V v;
+    using Bytes = typename Isa::Bytes;
+    constexpr std::size_t count = block_bytes / sizeof(Bytes);
+    Bytes least = Bytes{} - 1;
     std::uint64_t before = 0; // no newline before the first block
     for (std::size_t b = 0; b < blocks; ++b, p += block_bytes) {
-        v.load(p);
-        std::uint64_t newlines = v.equal('\n');
-        out[b] = {newlines, v.white(), line_heads(newlines, v.equal(' '), before)};
+        Bytes newline[count], blank[count], white[count];
+        for (std::size_t i = 0; i < count; ++i) {
+            Bytes x;
+            std::memcpy(&x, p + sizeof x * i, sizeof x);
+            least = x < least ? x : least;
+            newline[i] = x == '\n';
+            blank[i] = x == ' ';
+            // A space, or \t to \r: at most 4 past \t, unsigned.
+            if constexpr (requires { Isa::white(x, white[i]); })
+                Isa::white(x, white[i]);
+            else
+                white[i] = blank[i] | (x - '\t' <= 4);
+        }
+        std::uint64_t newlines = Isa::gather(newline);
+        out[b] = {newlines, Isa::gather(white), line_heads(newlines, Isa::gather(blank), before)};
         before = newlines;
     }
-    return v.saw_nul();
+    Bytes nul[count] = {least == 0};
+    return Isa::gather(nul) != 0;
 }
 
 #if defined(VOLREPORT_SSE2)
 // ---- SSE2: four 16-byte vectors a block ----
 struct Sse2 {
-    __m128i x[4];
-    __m128i least = _mm_set1_epi8(-1);
-
-    void load(const char* p)
-    {
-        for (std::size_t i = 0; i < 4; ++i) {
-            x[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-            least = _mm_min_epu8(least, x[i]);
-        }
-    }
-    template <class Test>
-    std::uint64_t mask(Test test) const
+    using Bytes = std::uint8_t __attribute__((vector_size(16)));
+    static std::uint64_t gather(const Bytes (&found)[4])
     {
         std::uint64_t bits = 0;
         for (std::size_t i = 0; i < 4; ++i)
-            bits |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(test(x[i])))} << (16 * i);
+            bits |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(__m128i(found[i])))}
+                    << (16 * i);
         return bits;
     }
-    std::uint64_t equal(char c) const
-    {
-        return mask([c](__m128i v) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); });
-    }
-    // A space, or \t to \r: at most 4 past \t, by an unsigned minimum.
-    std::uint64_t white() const
-    {
-        return mask([](__m128i v) {
-            __m128i tab = _mm_sub_epi8(v, _mm_set1_epi8('\t'));
-            return _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
-                                _mm_cmpeq_epi8(_mm_min_epu8(tab, _mm_set1_epi8(4)), tab));
-        });
-    }
-    bool saw_nul() const { return _mm_movemask_epi8(_mm_cmpeq_epi8(least, _mm_setzero_si128())); }
 };
 
 constexpr Kernel sse2_kernel{"sse2", classify_blocks<Sse2>};
@@ -187,41 +181,22 @@ constexpr Kernel sse2_kernel{"sse2", classify_blocks<Sse2>};
 #if defined(VOLREPORT_AVX2)
 // ---- AVX2: two 32-byte vectors a block ----
 struct Avx2 {
-    __m256i x[2];
-    __m256i least;
-
-    [[gnu::target("avx2")]] Avx2() : least(_mm256_set1_epi8(-1)) {}
-    [[gnu::target("avx2")]] void load(const char* p)
+    using Bytes = std::uint8_t __attribute__((vector_size(32)));
+    [[gnu::target("avx2")]] static std::uint64_t gather(const Bytes (&found)[2])
     {
-        for (std::size_t i = 0; i < 2; ++i) {
-            x[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
-            least = _mm256_min_epu8(least, x[i]);
-        }
-    }
-    [[gnu::target("avx2")]] static std::uint64_t mask(__m256i low, __m256i high)
-    {
-        return static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
-               std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
-    }
-    [[gnu::target("avx2")]] std::uint64_t equal(char c) const
-    {
-        return mask(_mm256_cmpeq_epi8(x[0], _mm256_set1_epi8(c)),
-                    _mm256_cmpeq_epi8(x[1], _mm256_set1_epi8(c)));
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(__m256i(found[0]))) |
+               std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(__m256i(found[1])))}
+                   << 32;
     }
     // Each of " \t\n\v\f\r" has low four bits of its own: a byte is white
     // space when the entry for its low four bits is the byte itself. Bytes
     // of 128 and above look up 0, which is none of them.
-    [[gnu::target("avx2")]] std::uint64_t white() const
+    [[gnu::target("avx2")]] static void white(const Bytes& v, Bytes& found)
     {
-        const __m256i table =
-            _mm256_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1,
-                             -1, ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
-        return mask(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, x[0]), x[0]),
-                    _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, x[1]), x[1]));
-    }
-    [[gnu::target("avx2")]] bool saw_nul() const
-    {
-        return _mm256_movemask_epi8(_mm256_cmpeq_epi8(least, _mm256_setzero_si256())) != 0;
+        const __m256i table = _mm256_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n',
+                                               '\v', '\f', '\r', -1, -1, ' ', -1, -1, -1, -1, -1,
+                                               -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
+        found = Bytes(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, __m256i(v)), __m256i(v)));
     }
 };
 
@@ -238,42 +213,19 @@ constexpr Kernel avx2_kernel{"avx2", classify_avx2};
 #if defined(VOLREPORT_NEON)
 // ---- NEON: four 16-byte vectors a block ----
 struct Neon {
-    uint8x16_t x[4];
-    uint8x16_t least = vdupq_n_u8(0xff);
-
-    void load(const char* p)
-    {
-        for (std::size_t i = 0; i < 4; ++i) {
-            x[i] = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p + 16 * i));
-            least = vminq_u8(least, x[i]);
-        }
-    }
+    using Bytes = std::uint8_t __attribute__((vector_size(16)));
     // NEON has no byte mask move: each compare result keeps one bit of a
     // weight per byte, and three rounds of pairwise additions pack the 64
     // bytes into one 64-bit word.
-    template <class Test>
-    std::uint64_t mask(Test test) const
+    static std::uint64_t gather(const Bytes (&found)[4])
     {
-        const uint8x16_t weight = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+        const Bytes weight = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
         uint8x16_t sum[4];
         for (std::size_t i = 0; i < 4; ++i)
-            sum[i] = vandq_u8(test(x[i]), weight);
+            sum[i] = uint8x16_t(found[i] & weight);
         uint8x16_t all = vpaddq_u8(vpaddq_u8(sum[0], sum[1]), vpaddq_u8(sum[2], sum[3]));
         return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(all, all)), 0);
     }
-    std::uint64_t equal(char c) const
-    {
-        return mask([c](uint8x16_t v) { return vceqq_u8(v, vdupq_n_u8(static_cast<std::uint8_t>(c))); });
-    }
-    // A space, or \t to \r: at most 4 past \t.
-    std::uint64_t white() const
-    {
-        return mask([](uint8x16_t v) {
-            return vorrq_u8(vceqq_u8(v, vdupq_n_u8(' ')),
-                            vcleq_u8(vsubq_u8(v, vdupq_n_u8('\t')), vdupq_n_u8(4)));
-        });
-    }
-    bool saw_nul() const { return vminvq_u8(least) == 0; }
 };
 
 constexpr Kernel neon_kernel{"neon", classify_blocks<Neon>};

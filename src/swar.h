@@ -107,11 +107,11 @@ inline bool parse_up_to_16_digits(const char* p, std::size_t n, std::uint64_t& v
     VOLREPORT_EXPECTS(n >= 1 && n <= most_word_digits);
     if (n <= 8)
         return parse_digits(p, n, value);
-    std::uint64_t high = 0;
-    std::uint64_t low = 0;
-    if (!parse_digits(p, n - 8, high) || !parse_digits(p + n - 8, 8, low))
+    std::uint64_t upper = 0;
+    std::uint64_t lower = 0;
+    if (!parse_digits(p, n - 8, upper) || !parse_digits(p + n - 8, 8, lower))
         return false;
-    value = high * eight_digit_base + low;
+    value = upper * eight_digit_base + lower;
     return true;
 }
 
