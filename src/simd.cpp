@@ -59,24 +59,6 @@ struct Gather {
     std::uint64_t mask() const { return transpose(bits); }
 };
 
-// The white space below 14 of a block, and the top bits of its NULs: rare,
-// so out of line, where it keeps the common pass's values in registers.
-struct Controls {
-    std::uint64_t spaces;
-    std::uint64_t nuls;
-};
-[[gnu::noinline]] Controls controls_of(const char* p)
-{
-    Gather spaces;
-    std::uint64_t nuls = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-        std::uint64_t x = load8(p + 8 * i);
-        spaces.add(swar::bytes_between<'\t', '\r'>(x), i);
-        nuls |= swar::zero_bytes(x & low7, x | low7);
-    }
-    return {spaces.mask(), nuls & high};
-}
-
 bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
 {
     // The first pass keeps no value from one block to the next, so that
@@ -109,13 +91,17 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
         m.spaces |= m.newlines;
         before = m.newlines;
         // Tabs, carriage returns and NULs are rare.
-        if (controls != 0) {
-            Controls rare = controls_of(p + 64 * b);
-            m.spaces |= rare.spaces;
-            nuls |= rare.nuls;
+        if (controls != 0) [[unlikely]] {
+            Gather white;
+            for (std::size_t i = 0; i < 8; ++i) {
+                std::uint64_t x = load8(p + 64 * b + 8 * i);
+                white.add(swar::bytes_between<'\t', '\r'>(x), i);
+                nuls |= swar::zero_bytes(x & low7, x | low7);
+            }
+            m.spaces |= white.mask();
         }
     }
-    return nuls != 0;
+    return (nuls & high) != 0;
 }
 
 } // namespace portable
