@@ -17,14 +17,9 @@ namespace {
 // the rest to the next.
 struct MaskCursor {
     const char* line;
+    simd::WordEdges edges;
     std::size_t at = 0;
     std::size_t end = 0;
-    simd::WordEdges edges;
-
-    MaskCursor(const char* line, std::size_t size, const simd::LineSpaces& spaces)
-        : line(line), edges(spaces, size)
-    {
-    }
 
     // Moves past white space to the next byte of a word; false when there
     // is none.
@@ -146,7 +141,7 @@ template <typename Scan>
     if (spaces == nullptr)
         return scan_bytes(line.text(), scan);
     VOLREPORT_EXPECTS(line.text().size() <= simd::LineSpaces::max_bytes);
-    MaskCursor c(line.text().data(), line.text().size(), *spaces);
+    MaskCursor c{line.text().data(), simd::WordEdges(*spaces, line.text().size())};
     return scan(c);
 }
 
