@@ -70,8 +70,7 @@ constexpr std::string_view detail_indent = "    ";
         if (first == ' ' || first == '\n')
             continue;
         if (first == 'T' &&
-            (starts_with(line, "Total number of") ||
-             starts_with(line, "Total volumes on")))
+            (starts_with(line, "Total number of") || starts_with(line, "Total volumes on")))
             continue;
         if (scan_header(line, in.line_spaces(line, spaces), record) != 5)
             continue;
@@ -118,21 +117,15 @@ FilterStatus filter_listing(FilterStorage& storage, ByteSource source, ByteSink 
     return filter_with(storage.in, storage.out, choice);
 }
 
-FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelection& choice,
-                            std::size_t block_size)
+FilterStatus run_filter()
 {
     void* memory = std::aligned_alloc(alignof(FilterStorage), sizeof(FilterStorage));
     if (memory == nullptr)
         return FilterStatus::no_memory;
-    FilterStatus status =
-        filter_listing(*new (memory) FilterStorage, source, sink, choice, block_size);
-    std::free(memory);
-    return status;
-}
-
-FilterStatus run_filter()
-{
     int input = 0;
     int output = 1;
-    return filter_listing({&input, read_descriptor}, {&output, write_descriptor}, selection);
+    FilterStatus status = filter_listing(*new (memory) FilterStorage, {&input, read_descriptor},
+                                         {&output, write_descriptor}, selection);
+    std::free(memory);
+    return status;
 }
