@@ -138,7 +138,8 @@ class LineReader {
         (most_data + scan_padding + simd::block_bytes - 1) / simd::block_bytes * simd::block_bytes;
     // The masks of the blocks of the data, and of the two after them: a
     // line's first block and the next are always loaded.
-    static constexpr std::size_t blocks = (most_data + simd::block_bytes - 1) / simd::block_bytes + 2;
+    static constexpr std::size_t blocks =
+        (most_data + simd::block_bytes - 1) / simd::block_bytes + 2;
     static_assert(data_size >= most_data + scan_padding, "the padding is in the storage");
     static_assert(data_size / simd::block_bytes <= blocks, "every block of data has its masks");
 
@@ -156,5 +157,4 @@ class LineReader {
     PaddedLine padded(std::string_view text) const { return {text, data + data_size}; }
     // A line that ends past its first two blocks, or not yet in the data.
     bool take_line_slowly(PaddedLine& line);
-    void clear_masks_after(std::size_t used);
 };
