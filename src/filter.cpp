@@ -46,12 +46,19 @@ namespace {
 
 constexpr std::string_view detail_indent = "    ";
 
+} // namespace
+
 // Hot and out of line: inlined into main, which runs once, the loop's
 // estimated counts put the report line among the blocks never executed,
 // which the compiler then builds for size, with a division per number.
-[[gnu::hot, gnu::noinline]] FilterStatus filter_with(LineReader& in, ReportBuffer& out,
-                                                     const VolumeSelection& choice)
+[[gnu::hot, gnu::noinline]] FilterStatus filter_listing(FilterStorage& storage, ByteSource source,
+                                                        ByteSink sink,
+                                                        const VolumeSelection& choice,
+                                                        std::size_t block_size)
 {
+    auto& [in, out] = storage;
+    in.open(source, block_size);
+    open_report(out, sink);
     VolumeRecord record;
     simd::LineSpaces spaces;
 
@@ -105,16 +112,6 @@ constexpr std::string_view detail_indent = "    ";
     if (!flush_report(out))
         return FilterStatus::write_error;
     return status;
-}
-
-} // namespace
-
-FilterStatus filter_listing(FilterStorage& storage, ByteSource source, ByteSink sink,
-                            const VolumeSelection& choice, std::size_t block_size)
-{
-    storage.in.open(source, block_size);
-    open_report(storage.out, sink);
-    return filter_with(storage.in, storage.out, choice);
 }
 
 FilterStatus run_filter()
