@@ -22,14 +22,11 @@ namespace {
     while (!in.take_line(line)) {
         if (in.source_ended())
             return false;
-        if (!flush_report(out)) {
-            status = FilterStatus::write_error;
+        status = !flush_report(out) ? FilterStatus::write_error
+                 : !in.refill()     ? FilterStatus::read_error
+                                    : FilterStatus::ok;
+        if (status != FilterStatus::ok)
             return false;
-        }
-        if (!in.refill()) {
-            status = FilterStatus::read_error;
-            return false;
-        }
     }
     return true;
 }
