@@ -28,7 +28,9 @@ bool LineReader::take_line_slowly(PaddedLine& line)
         length = static_cast<std::size_t>(static_cast<const char*>(newline) - begin) + 1;
     else if (available < max_line_bytes && !(at_end && available > 0))
         return false;
-    line = padded(up_to_nul(std::string_view(begin, length)));
+    // The text ends at the first NUL, as a terminated string would.
+    std::string_view text(begin, length);
+    line = padded(text.substr(0, text.find('\0')));
     begin += length;
     return true;
 }
