@@ -93,14 +93,13 @@ int main(int argc, char** argv)
 {
     // An empty argument vector has neither a program name nor arguments.
     // Either way the arguments end at a null pointer.
-    char** args = argc > 0 ? argv + 1 : argv;
     if (argc > 0)
-        program_name = argv[0];
-    if (args[0] != nullptr && args[0][0] == '-')
-        apply_option_letters(*args++ + 1);
-    const char* input_name = args[0];
-    const char* output_name = input_name != nullptr ? args[1] : nullptr;
-    if (output_name != nullptr && args[2] != nullptr)
+        program_name = *argv++;
+    if (argv[0] != nullptr && argv[0][0] == '-')
+        apply_option_letters(*argv++ + 1);
+    const char* input_name = argv[0];
+    const char* output_name = input_name != nullptr ? argv[1] : nullptr;
+    if (output_name != nullptr && argv[2] != nullptr)
         exit_with_usage(false);
 
     if (input_name != nullptr) {
