@@ -9,8 +9,7 @@ void LineReader::open(ByteSource from, std::size_t size)
     VOLREPORT_EXPECTS(size >= 1 && size <= max_block_size);
     source = from;
     block_size = size;
-    begin = data;
-    end = data;
+    begin = end = data;
     final_blocks = 0;
     at_end = false;
     may_hold_nul = false;
