@@ -22,14 +22,11 @@ namespace {
     while (!in.take_line(line)) {
         if (in.source_ended())
             return false;
-        if (!flush_report(out)) {
-            status = FilterStatus::write_error;
+        status = !flush_report(out) ? FilterStatus::write_error
+                 : !in.refill()     ? FilterStatus::read_error
+                                    : FilterStatus::ok;
+        if (status != FilterStatus::ok)
             return false;
-        }
-        if (!in.refill()) {
-            status = FilterStatus::read_error;
-            return false;
-        }
     }
     return true;
 }
@@ -46,12 +43,19 @@ namespace {
 
 constexpr std::string_view detail_indent = "    ";
 
+} // namespace
+
 // Hot and out of line: inlined into main, which runs once, the loop's
 // estimated counts put the report line among the blocks never executed,
 // which the compiler then builds for size, with a division per number.
-[[gnu::hot, gnu::noinline]] FilterStatus filter_with(LineReader& in, ReportBuffer& out,
-                                                     const VolumeSelection& choice)
+[[gnu::hot, gnu::noinline]] FilterStatus filter_listing(FilterStorage& storage, ByteSource source,
+                                                        ByteSink sink,
+                                                        const VolumeSelection& choice,
+                                                        std::size_t block_size)
 {
+    auto& [in, out] = storage;
+    in.open(source, block_size);
+    open_report(out, sink);
     VolumeRecord record;
     simd::LineSpaces spaces;
 
@@ -70,8 +74,7 @@ constexpr std::string_view detail_indent = "    ";
         if (first == ' ' || first == '\n')
             continue;
         if (first == 'T' &&
-            (starts_with(line, "Total number of") ||
-             starts_with(line, "Total volumes on")))
+            (starts_with(line, "Total number of") || starts_with(line, "Total volumes on")))
             continue;
         if (scan_header(line, in.line_spaces(line, spaces), record) != 5)
             continue;
@@ -108,31 +111,15 @@ constexpr std::string_view detail_indent = "    ";
     return status;
 }
 
-} // namespace
-
-FilterStatus filter_listing(FilterStorage& storage, ByteSource source, ByteSink sink,
-                            const VolumeSelection& choice, std::size_t block_size)
-{
-    storage.in.open(source, block_size);
-    open_report(storage.out, sink);
-    return filter_with(storage.in, storage.out, choice);
-}
-
-FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelection& choice,
-                            std::size_t block_size)
+FilterStatus run_filter()
 {
     void* memory = std::aligned_alloc(alignof(FilterStorage), sizeof(FilterStorage));
     if (memory == nullptr)
         return FilterStatus::no_memory;
-    FilterStatus status =
-        filter_listing(*new (memory) FilterStorage, source, sink, choice, block_size);
-    std::free(memory);
-    return status;
-}
-
-FilterStatus run_filter()
-{
     int input = 0;
     int output = 1;
-    return filter_listing({&input, read_descriptor}, {&output, write_descriptor}, selection);
+    FilterStatus status = filter_listing(*new (memory) FilterStorage, {&input, read_descriptor},
+                                         {&output, write_descriptor}, selection);
+    std::free(memory);
+    return status;
 }

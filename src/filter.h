@@ -23,7 +23,3 @@ struct FilterStorage {
 FilterStatus filter_listing(FilterStorage& storage, ByteSource source, ByteSink sink,
                             const VolumeSelection& choice,
                             std::size_t block_size = default_block_size);
-
-// The same in buffers of its own, allocated for the run.
-FilterStatus filter_listing(ByteSource source, ByteSink sink, const VolumeSelection& choice,
-                            std::size_t block_size = default_block_size);

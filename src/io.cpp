@@ -35,11 +35,10 @@ long read_descriptor(void* context, char* buffer, std::size_t size)
 
 bool write_descriptor(void* context, const char* data, std::size_t size)
 {
-    int fd = *static_cast<int*>(context);
     while (size > 0) {
         // Nothing written for a non-empty buffer is no progress: retrying
         // would spin for ever on a device that keeps answering 0.
-        ssize_t n = transfer<::write>(fd, data, size, POLLOUT);
+        ssize_t n = transfer<::write>(*static_cast<int*>(context), data, size, POLLOUT);
         if (n <= 0)
             return false;
         data += n;

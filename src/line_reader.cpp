@@ -9,20 +9,12 @@ void LineReader::open(ByteSource from, std::size_t size)
     VOLREPORT_EXPECTS(size >= 1 && size <= max_block_size);
     source = from;
     block_size = size;
-    begin = data;
-    end = data;
+    begin = end = data;
     final_blocks = 0;
     at_end = false;
     may_hold_nul = false;
-    clear_masks_after(0);
-}
-
-// The two blocks after the data have no bytes yet, and no newline. There
-// is room for them: the data is at most `most_data`, as a refill keeps
-// less than a line.
-void LineReader::clear_masks_after(std::size_t used)
-{
-    masks[used] = masks[used + 1] = {};
+    // No data yet: no newline in the two blocks a line loads first.
+    masks[0] = masks[1] = {};
 }
 
 bool LineReader::take_line_slowly(PaddedLine& line)
@@ -35,7 +27,9 @@ bool LineReader::take_line_slowly(PaddedLine& line)
         length = static_cast<std::size_t>(static_cast<const char*>(newline) - begin) + 1;
     else if (available < max_line_bytes && !(at_end && available > 0))
         return false;
-    line = padded(up_to_nul(std::string_view(begin, length)));
+    // The text ends at the first NUL, as a terminated string would.
+    std::string_view text(begin, length);
+    line = padded(text.substr(0, text.find('\0')));
     begin += length;
     return true;
 }
@@ -87,9 +81,12 @@ bool LineReader::refill()
     // last read, and then hold part of a line with no newline: the kernel
     // starts as after none.
     if (used > first)
-        may_hold_nul |= simd::best_kernel().classify_lines(
-            data + simd::block_bytes * first, used - first, masks + first);
-    clear_masks_after(used);
+        may_hold_nul |= simd::best_kernel().classify_lines(data + simd::block_bytes * first,
+                                                           used - first, masks + first);
+    // The two blocks after the data have no bytes yet, and no newline. There
+    // is room for them: the data is at most `most_data`, as a refill keeps
+    // less than a line.
+    masks[used] = masks[used + 1] = {};
     final_blocks = size / simd::block_bytes;
     return true;
 }

@@ -31,12 +31,6 @@ constexpr std::size_t scan_padding = simd::block_bytes;
 // A line of at most `max_line_bytes` bytes with `scan_padding` readable
 // bytes after it. Only storage that keeps the padding makes one, and says
 // where it ends: the line reader, and the tests' padded copies.
-// A line up to its first NUL byte.
-inline std::string_view up_to_nul(std::string_view line)
-{
-    return line.substr(0, line.find('\0'));
-}
-
 class PaddedLine {
   public:
     PaddedLine() = default;
@@ -80,15 +74,12 @@ class LineReader {
         std::size_t block = from / simd::block_bytes;
         std::size_t length = simd::through_newline(masks[block].newlines, masks[block + 1].newlines,
                                                    from % simd::block_bytes);
-        if (length > static_cast<std::size_t>(end - begin))
-            return take_line_slowly(line);
-        std::string_view text(begin, length);
-        begin += length;
         // NUL bytes are rare enough that a read records only whether it may
-        // hold any.
-        if (may_hold_nul) [[unlikely]]
-            text = up_to_nul(text);
-        line = padded(text);
+        // hold any, and then takes every line of its data the slow way.
+        if (length > static_cast<std::size_t>(end - begin) || may_hold_nul)
+            return take_line_slowly(line);
+        line = padded({begin, length});
+        begin += length;
         return true;
     }
 
@@ -138,7 +129,8 @@ class LineReader {
         (most_data + scan_padding + simd::block_bytes - 1) / simd::block_bytes * simd::block_bytes;
     // The masks of the blocks of the data, and of the two after them: a
     // line's first block and the next are always loaded.
-    static constexpr std::size_t blocks = (most_data + simd::block_bytes - 1) / simd::block_bytes + 2;
+    static constexpr std::size_t blocks =
+        (most_data + simd::block_bytes - 1) / simd::block_bytes + 2;
     static_assert(data_size >= most_data + scan_padding, "the padding is in the storage");
     static_assert(data_size / simd::block_bytes <= blocks, "every block of data has its masks");
 
@@ -154,7 +146,7 @@ class LineReader {
     bool may_hold_nul;        // some buffered byte is a NUL
 
     PaddedLine padded(std::string_view text) const { return {text, data + data_size}; }
-    // A line that ends past its first two blocks, or not yet in the data.
+    // A line that ends past its first two blocks, or not yet in the data,
+    // or that may hold a NUL.
     bool take_line_slowly(PaddedLine& line);
-    void clear_masks_after(std::size_t used);
 };

@@ -40,11 +40,11 @@ const char* program_name = "";
 // ends the process before the letters after it are looked at.
 void apply_option_letters(const char* letters)
 {
-    if (*letters == '\0')
-        exit_with_usage(false);
-    for (; *letters != '\0'; ++letters)
+    // A lone '-' has no letter: its end is taken as an unknown one.
+    do
         if (*letters == 'h' || !apply_selection_letter(selection, *letters))
             exit_with_usage(*letters == 'h');
+    while (*++letters != '\0');
 }
 
 // Puts the open descriptor `fd` in place of `target`, so that the listing is
@@ -76,27 +76,15 @@ void open_output(const char* name)
 {
     struct stat out;
     int fd = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        // The input under a name it cannot be written by is still the input.
-        if (::stat(name, &out) == 0 && is_input_file(out))
-            fail("Output file %s is the input file\n", name);
-        fail("Unable to open output file %s\n", name);
-    }
-    if (::fstat(fd, &out) != 0)
-        fail("Unable to open output file %s\n", name);
-    if (is_input_file(out))
+    // Where the open failed, the name is compared: the input under a name
+    // it cannot be written by is still the input.
+    bool known = (fd < 0 ? ::stat(name, &out) : ::fstat(fd, &out)) == 0;
+    if (known && is_input_file(out))
         fail("Output file %s is the input file\n", name);
     // Devices, pipes and terminals have nothing to truncate.
-    if ((S_ISREG(out.st_mode) && ::ftruncate(fd, 0) != 0) || !bind_descriptor(fd, 1))
+    if (fd < 0 || !known || (S_ISREG(out.st_mode) && ::ftruncate(fd, 0) != 0) ||
+        !bind_descriptor(fd, 1))
         fail("Unable to open output file %s\n", name);
-}
-
-// Closes the report's descriptor. A descriptor that was never open fails
-// with EBADF; that is no error when nothing was written to it, and anything
-// written would already have failed.
-bool close_output()
-{
-    return ::close(1) == 0 || errno == EBADF || errno == EINTR;
 }
 
 } // namespace
@@ -104,21 +92,16 @@ bool close_output()
 int main(int argc, char** argv)
 {
     // An empty argument vector has neither a program name nor arguments.
+    // Either way the arguments end at a null pointer.
     if (argc > 0)
-        program_name = argv[0];
-    char** args = argc > 0 ? argv + 1 : argv;
-    int count = argc > 0 ? argc - 1 : 0;
-
-    if (count > 0 && args[0][0] == '-') {
-        apply_option_letters(args[0] + 1);
-        ++args;
-        --count;
-    }
-    if (count > 2)
+        program_name = *argv++;
+    if (argv[0] != nullptr && argv[0][0] == '-')
+        apply_option_letters(*argv++ + 1);
+    const char* input_name = argv[0];
+    const char* output_name = input_name != nullptr ? argv[1] : nullptr;
+    if (output_name != nullptr && argv[2] != nullptr)
         exit_with_usage(false);
 
-    const char* input_name = count >= 1 ? args[0] : nullptr;
-    const char* output_name = count == 2 ? args[1] : nullptr;
     if (input_name != nullptr) {
         int fd = ::open(input_name, O_RDONLY | O_CLOEXEC);
         if (fd < 0 || !bind_descriptor(fd, 0))
@@ -135,7 +118,11 @@ int main(int argc, char** argv)
     FilterStatus status = run_filter();
     if (status == FilterStatus::no_memory)
         fail("Out of memory\n", nullptr);
-    if (status == FilterStatus::write_error || !close_output())
+    // Closing a report descriptor that was never open fails with EBADF:
+    // no error when nothing was written to it, and anything written would
+    // already have failed.
+    if (status == FilterStatus::write_error ||
+        (::close(1) != 0 && errno != EBADF && errno != EINTR))
         fail(output_name != nullptr ? "Unable to write output file %s\n"
                                     : "Unable to write standard output\n",
              output_name);

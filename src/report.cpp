@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "report.h"
 
-#include <array>
 #include <cstring>
 
 #include "swar.h"
@@ -77,13 +76,6 @@ char* put_number(char* p, std::uint64_t value)
     return p + number_column;
 }
 
-// The name column's width of blanks, to copy whole.
-constexpr auto name_padding = [] {
-    std::array<char, name_column> blanks{};
-    blanks.fill(' ');
-    return blanks;
-}();
-
 } // namespace
 
 bool write_report_line(ReportBuffer& out, const VolumeRecord& record)
@@ -95,7 +87,7 @@ bool write_report_line(ReportBuffer& out, const VolumeRecord& record)
     char* p = put_word(start, record.name);
     if (record.name.size < name_column) {
         static_assert(ReportBuffer::overshoot >= name_column, "the padding stays in the buffer");
-        std::memcpy(p, name_padding.data(), name_column);
+        std::memset(p, ' ', name_column);
         p = start + name_column;
     }
     *p++ = ' ';

@@ -17,14 +17,9 @@ namespace {
 // the rest to the next.
 struct MaskCursor {
     const char* line;
+    simd::WordEdges edges;
     std::size_t at = 0;
     std::size_t end = 0;
-    simd::WordEdges edges;
-
-    MaskCursor(const char* line, std::size_t size, const simd::LineSpaces& spaces)
-        : line(line), edges(spaces, size)
-    {
-    }
 
     // Moves past white space to the next byte of a word; false when there
     // is none.
@@ -89,18 +84,24 @@ template <typename Cursor, std::size_t N>
     return true;
 }
 
-// The value of the `n` digits at `p`; false when it does not fit 64 bits.
-// A byte at a time and out of line: only numbers with a sign, more than
+// Parses the number at the start of the `left` bytes at `p` into `out`;
+// returns the bytes it took, 0 when there is no number. A byte at a time
+// and out of line: only numbers with a sign, more than
 // `swar::most_word_digits` digits or more of the word after them come here.
-[[gnu::noinline]] bool long_number(const char* p, std::size_t n, std::uint64_t& value)
+[[gnu::noinline]] std::size_t long_number(const char* p, std::size_t left, std::uint64_t& out)
 {
-    value = 0;
-    for (const char* end = p + n; p != end; ++p) {
-        if (__builtin_mul_overflow(value, 10, &value) ||
-            __builtin_add_overflow(value, static_cast<unsigned>(*p - '0'), &value))
-            return false;
-    }
-    return true;
+    const std::size_t first = *p == '-' || *p == '+' ? 1 : 0;
+    std::uint64_t value = 0;
+    bool overflow = false;
+    std::size_t n = first;
+    for (; n < left && p[n] >= '0' && p[n] <= '9'; ++n)
+        overflow |= __builtin_mul_overflow(value, 10, &value) ||
+                    __builtin_add_overflow(value, static_cast<unsigned>(p[n] - '0'), &value);
+    if (n == first)
+        return 0;
+    // A value too large saturates, whatever its sign.
+    out = overflow ? std::numeric_limits<std::uint64_t>::max() : *p == '-' ? 0 - value : value;
+    return n;
 }
 
 template <typename Cursor>
@@ -118,25 +119,9 @@ template <typename Cursor>
         c.at = c.end;
         return true;
     }
-    bool negative = *p == '-';
-    if (negative || *p == '+') {
-        ++p;
-        --left;
-    }
-    std::size_t n = 0;
-    while (n < left && p[n] >= '0' && p[n] <= '9')
-        ++n;
-    if (n == 0)
-        return false;
-    // A value too large saturates, whatever its sign.
-    std::uint64_t value = 0;
-    if (!long_number(p, n, value)) {
-        value = std::numeric_limits<std::uint64_t>::max();
-        negative = false;
-    }
-    out = negative ? 0 - value : value;
-    c.at = static_cast<std::size_t>(p + n - c.line);
-    return true;
+    std::size_t n = long_number(p, left, out);
+    c.at += n;
+    return n != 0;
 }
 
 // Runs `scan` a byte at a time, out of line, as listings seldom need it.
@@ -156,7 +141,7 @@ template <typename Scan>
     if (spaces == nullptr)
         return scan_bytes(line.text(), scan);
     VOLREPORT_EXPECTS(line.text().size() <= simd::LineSpaces::max_bytes);
-    MaskCursor c(line.text().data(), line.text().size(), *spaces);
+    MaskCursor c{line.text().data(), simd::WordEdges(*spaces, line.text().size())};
     return scan(c);
 }
 

@@ -31,17 +31,12 @@ bool apply_selection_letter(VolumeSelection& choice, char letter);
 inline bool is_selected(const VolumeSelection& choice, std::string_view type,
                         std::string_view status)
 {
-    if (type == "RW" && !choice.include_read_write)
-        return false;
-    if (type == "RO" && !choice.include_read_only)
-        return false;
-    if (type == "BK" && !choice.include_backup)
-        return false;
-    if (status == "Off-line" && !choice.include_offline)
-        return false;
-    if (status == "On-line" && !choice.include_online)
-        return false;
-    return true;
+    // A known word is wanted as its switch says; any other word is.
+    bool type_wanted = type == "RW"   ? choice.include_read_write
+                       : type == "RO" ? choice.include_read_only
+                                      : type != "BK" || choice.include_backup;
+    return type_wanted && (status == "Off-line" ? choice.include_offline
+                                                : status != "On-line" || choice.include_online);
 }
 
 // How a filter run ended. Input that does not match the listing format is
