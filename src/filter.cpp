@@ -3,11 +3,8 @@
 #include "filter.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <string_view>
-
-#include "swar.h"
 
 namespace {
 
@@ -29,16 +26,6 @@ namespace {
             return false;
     }
     return true;
-}
-
-// Whether `line` begins with `prefix`: compares of whole words, where the
-// library would call memcmp for most of these lengths.
-[[gnu::always_inline]] inline bool starts_with(PaddedLine line, std::string_view prefix)
-{
-    const char* text = line.text().data();
-    return line.text().size() >= prefix.size() &&
-           (prefix.size() < 8 ? std::memcmp(text, prefix.data(), prefix.size()) == 0
-                              : swar::same_bytes(text, prefix.data(), prefix.size()));
 }
 
 constexpr std::string_view detail_indent = "    ";
@@ -73,8 +60,8 @@ constexpr std::string_view detail_indent = "    ";
         const char first = *line.text().data();
         if (first == ' ' || first == '\n')
             continue;
-        if (first == 'T' &&
-            (starts_with(line, "Total number of") || starts_with(line, "Total volumes on")))
+        if (first == 'T' && (line.text().starts_with("Total number of") ||
+                             line.text().starts_with("Total volumes on")))
             continue;
         if (scan_header(line, in.line_spaces(line, spaces), record) != 5)
             continue;
@@ -86,18 +73,18 @@ constexpr std::string_view detail_indent = "    ";
         // again.
         if (!next_line(in, out, line, status))
             break;
-        if (!starts_with(line, detail_indent) ||
+        if (!line.text().starts_with(detail_indent) ||
             scan_first_detail(line, in.line_spaces(line, spaces), record) < 2)
             continue;
 
         if (!next_line(in, out, line, status))
             break;
-        if (!starts_with(line, detail_indent))
+        if (!line.text().starts_with(detail_indent))
             continue;
 
         if (!next_line(in, out, line, status))
             break;
-        if (!starts_with(line, quota_prefix) ||
+        if (!line.text().starts_with(quota_prefix) ||
             scan_quota(line, in.line_spaces(line, spaces), record) < 1)
             continue;
 

@@ -43,14 +43,6 @@ inline void store8(char* p, std::uint64_t word)
     std::memcpy(p, &word, 8);
 }
 
-// Whether the `n` bytes at `a` and at `b` are the same, for 8 <= n <= 16:
-// two overlapping word compares, where a call to memcmp would be made.
-inline bool same_bytes(const char* a, const char* b, std::size_t n)
-{
-    VOLREPORT_EXPECTS(n >= 8 && n <= 16);
-    return load8(a) == load8(b) && load8(a + n - 8) == load8(b + n - 8);
-}
-
 // The top bit of each zero byte of a word, from its low seven bits `low`
 // (word & low7) and `top` (word | low7), which tests of several values can
 // share. The low seven bits are added apart from the top one, so no carry

@@ -58,8 +58,6 @@ const struct {
      }},
     {"eight digits are below 10^8", "value < eight_digit_base",
      [] { (void)swar::eight_digits(swar::eight_digit_base); }},
-    {"word compares take 8 to 16 bytes", "n >= 8 && n <= 16",
-     [] { (void)swar::same_bytes(long_line.data(), long_line.data(), 17); }},
     {"a funnel shifts by less than a block", "shift < block_bytes",
      [] { (void)simd::funnel(1, 2, simd::block_bytes); }},
     {"a line starts inside its block", "shift < block_bytes",
