@@ -22,25 +22,17 @@ bool flush_report(ReportBuffer& out)
 
 namespace {
 
-// Copies a word in whole pieces, which compile to vector moves instead of
-// a call: a short word's whole array at once, a long one's pieces up to
-// its size. The write position then moves by the real size.
+// Copies a word in whole pieces, the first whatever its size, which
+// compile to vector moves instead of a call; the write position then
+// moves by the word's size.
 template <std::size_t N>
 char* put_word(char* p, const Word<N>& word)
 {
     VOLREPORT_EXPECTS(word.size <= N);
-    constexpr std::size_t whole = (N + word_piece - 1) / word_piece * word_piece;
-    static_assert(whole <= sizeof word.text, "whole pieces stay in the word's array");
     static_assert(word_piece <= ReportBuffer::overshoot, "a last piece stays in the buffer");
-    if constexpr (whole <= 4 * word_piece) {
-        // A word of one piece starts inside the line; a longer one is the
-        // name, at the start of a line at least `name_column` long.
-        static_assert(whole <= word_piece || whole <= name_column + ReportBuffer::overshoot,
-                      "a whole copy stays in the buffer");
-        std::memcpy(p, word.text, whole);
-    } else
-        for (std::size_t i = 0; i < word.size; i += word_piece)
-            std::memcpy(p + i, word.text + i, word_piece);
+    std::memcpy(p, word.text, word_piece);
+    for (std::size_t i = word_piece; i < word.size; i += word_piece)
+        std::memcpy(p + i, word.text + i, word_piece);
     return p + word.size;
 }
 
