@@ -81,8 +81,8 @@ bool LineReader::refill()
     // last read, and then hold part of a line with no newline: the kernel
     // starts as after none.
     if (used > first)
-        may_hold_nul |= simd::best_kernel().classify_lines(data + simd::block_bytes * first,
-                                                           used - first, masks + first);
+        may_hold_nul |= simd::available_kernels().back().classify_lines(
+            data + simd::block_bytes * first, used - first, masks + first);
     // The two blocks after the data have no bytes yet, and no newline. There
     // is room for them: the data is at most `most_data`, as a refill keeps
     // less than a line.

@@ -106,8 +106,6 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
 
 } // namespace portable
 
-constexpr Kernel portable_kernel{"portable", portable::classify_lines};
-
 // ---- the vector kernels: one loop over the primitives of each ----
 
 // The masks of `blocks` 64-byte blocks, from the vectors `Isa::Bytes` of an
@@ -161,7 +159,6 @@ struct Sse2 {
     }
 };
 
-constexpr Kernel sse2_kernel{"sse2", classify_blocks<Sse2>};
 #endif
 
 #if defined(VOLREPORT_AVX2)
@@ -193,7 +190,6 @@ struct Avx2 {
     return classify_blocks<Avx2>(p, blocks, out);
 }
 
-constexpr Kernel avx2_kernel{"avx2", classify_avx2};
 #endif
 
 #if defined(VOLREPORT_NEON)
@@ -214,30 +210,29 @@ struct Neon {
     }
 };
 
-constexpr Kernel neon_kernel{"neon", classify_blocks<Neon>};
 #endif
 
 // Portable first, fastest last, and AVX2, when the build has it, at the
 // very end so that a processor without it takes the list one short.
-constexpr const Kernel* all_kernels[] = {
-    &portable_kernel,
+constexpr Kernel all_kernels[] = {
+    {"portable", portable::classify_lines},
 #if defined(VOLREPORT_SSE2)
-    &sse2_kernel,
+    {"sse2", classify_blocks<Sse2>},
 #endif
 #if defined(VOLREPORT_NEON)
-    &neon_kernel,
+    {"neon", classify_blocks<Neon>},
 #endif
 #if defined(VOLREPORT_AVX2)
-    &avx2_kernel,
+    {"avx2", classify_avx2},
 #endif
 };
 
 } // namespace
 
-std::span<const Kernel* const> kernels_for([[maybe_unused]] bool has_avx2)
+std::span<const Kernel> kernels_for([[maybe_unused]] bool has_avx2)
 {
 #if defined(VOLREPORT_AVX2)
-    static_assert(all_kernels[std::size(all_kernels) - 1] == &avx2_kernel,
+    static_assert(all_kernels[std::size(all_kernels) - 1].classify_lines == classify_avx2,
                   "without AVX2 the list is taken one short");
     if (!has_avx2)
         return {all_kernels, std::size(all_kernels) - 1};
@@ -245,18 +240,13 @@ std::span<const Kernel* const> kernels_for([[maybe_unused]] bool has_avx2)
     return all_kernels;
 }
 
-std::span<const Kernel* const> available_kernels()
+std::span<const Kernel> available_kernels()
 {
 #if defined(VOLREPORT_AVX2)
     return kernels_for(__builtin_cpu_supports("avx2") != 0);
 #else
     return kernels_for(false);
 #endif
-}
-
-const Kernel& best_kernel()
-{
-    return *available_kernels().back();
 }
 
 } // namespace simd

@@ -48,15 +48,13 @@ struct Kernel {
 
 // The kernels of a processor with AVX2 or without, slowest first: what
 // `available_kernels` gives, apart so that the tests see both lists.
-std::span<const Kernel* const> kernels_for(bool has_avx2);
+std::span<const Kernel> kernels_for(bool has_avx2);
 
-// The fastest kernel this processor runs. The processor is asked on each
-// call, from what the run-time learnt at start-up: cheap, and no state here.
-const Kernel& best_kernel();
-
-// Every kernel this processor runs: the tests hold each of them to a byte
-// loop.
-std::span<const Kernel* const> available_kernels();
+// Every kernel this processor runs, the fastest last: the reader takes that
+// one, and the tests hold each to a byte loop. The processor is asked on
+// each call, from what the run-time learnt at start-up: cheap, and no state
+// here.
+std::span<const Kernel> available_kernels();
 
 // ---- bit idioms on the masks, each held to a bit loop in the tests ----
 

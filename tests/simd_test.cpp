@@ -50,9 +50,9 @@ void expect_kernel_matches(const simd::Kernel& kernel, const std::string& bytes,
 
 void expect_all_kernels_match(const std::string& bytes)
 {
-    for (const simd::Kernel* kernel : simd::available_kernels())
+    for (const simd::Kernel& kernel : simd::available_kernels())
         for (std::size_t blocks = 1; blocks <= max_blocks; ++blocks)
-            expect_kernel_matches(*kernel, bytes, blocks);
+            expect_kernel_matches(kernel, bytes, blocks);
 }
 
 TEST(Kernels, every_byte_value_is_classified_like_a_byte_loop)
@@ -86,8 +86,8 @@ TEST(Kernels, one_special_byte_at_every_position_of_three_blocks)
         for (std::size_t at = 0; at < 64 * max_blocks; ++at) {
             std::string bytes(64 * max_blocks, row.background);
             bytes[at] = row.special;
-            for (const simd::Kernel* kernel : simd::available_kernels())
-                expect_kernel_matches(*kernel, bytes, at / 64 + 1);
+            for (const simd::Kernel& kernel : simd::available_kernels())
+                expect_kernel_matches(kernel, bytes, at / 64 + 1);
         }
     }
 }
@@ -97,31 +97,32 @@ TEST(Kernels, a_newline_ending_a_block_makes_a_head_of_the_next_but_nothing_come
     // As the reader calls them: the first byte of a call starts no line of
     // its own, and a newline carries from one block to the next.
     const std::string bytes = std::string(63, 'x') + "\n" + std::string(64, 'y');
-    for (const simd::Kernel* kernel : simd::available_kernels()) {
+    for (const simd::Kernel& kernel : simd::available_kernels()) {
         simd::LineMasks masks[2];
-        kernel->classify_lines(bytes.data(), 2, masks);
-        EXPECT_EQ(masks[0].heads, 0U) << kernel->name;
-        EXPECT_EQ(masks[1].heads, 1U) << kernel->name;
+        kernel.classify_lines(bytes.data(), 2, masks);
+        EXPECT_EQ(masks[0].heads, 0U) << kernel.name;
+        EXPECT_EQ(masks[1].heads, 1U) << kernel.name;
     }
 }
 
 TEST(Kernels, a_processor_without_avx2_gets_the_other_kernels_with_the_next_best_last)
 {
-    auto is_avx2 = [](const simd::Kernel* kernel) {
-        return std::string_view(kernel->name) == "avx2";
+    auto is_avx2 = [](const simd::Kernel& kernel) {
+        return std::string_view(kernel.name) == "avx2";
     };
-    std::span<const simd::Kernel* const> with = simd::kernels_for(true);
-    std::span<const simd::Kernel* const> without = simd::kernels_for(false);
+    std::span<const simd::Kernel> with = simd::kernels_for(true);
+    std::span<const simd::Kernel> without = simd::kernels_for(false);
     EXPECT_TRUE(std::none_of(without.begin(), without.end(), is_avx2));
     if (std::none_of(with.begin(), with.end(), is_avx2)) {
         // A build without the AVX2 kernel: nothing to leave out.
-        EXPECT_TRUE(std::equal(with.begin(), with.end(), without.begin(), without.end()));
+        EXPECT_EQ(with.data(), without.data());
+        EXPECT_EQ(with.size(), without.size());
         return;
     }
     EXPECT_TRUE(is_avx2(with.back()));
     ASSERT_EQ(without.size(), with.size() - 1);
-    EXPECT_TRUE(std::equal(without.begin(), without.end(), with.begin()));
-    EXPECT_STREQ(without.back()->name, "sse2");
+    EXPECT_EQ(without.data(), with.data());
+    EXPECT_STREQ(without.back().name, "sse2");
 }
 
 TEST(Kernels, random_bytes_from_a_listing_alphabet_and_beyond)
