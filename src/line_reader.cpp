@@ -67,8 +67,7 @@ bool LineReader::refill()
     long n = source.read(source.context, data + kept, block_size);
     if (n < 0)
         return false;
-    if (n == 0)
-        at_end = true;
+    at_end = n == 0;
     end += n;
     // The kernels classify whole blocks, so up to a block less a byte past
     // the data is loaded; give it a value. Spaces, as no NUL is among them.

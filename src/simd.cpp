@@ -13,14 +13,12 @@
 #if !defined(VOLREPORT_SIMD)
 #define VOLREPORT_SIMD 1
 #endif
-#if VOLREPORT_SIMD && defined(__x86_64__) && defined(__SSE2__)
+#if VOLREPORT_SIMD && defined(__x86_64__)
+// Every x86-64 processor has SSE2; AVX2 is chosen at run time, so the
+// build needs no flag for it.
 #define VOLREPORT_SSE2 1
-#include <emmintrin.h>
-#if defined(__GNUC__) || defined(__clang__)
-// AVX2 is chosen at run time, so the build needs no flag for it.
 #define VOLREPORT_AVX2 1
 #include <immintrin.h>
-#endif
 #endif
 #if VOLREPORT_SIMD && defined(__aarch64__) && defined(__ARM_NEON)
 #define VOLREPORT_NEON 1
