@@ -31,10 +31,7 @@ namespace {
 // ---- portable: eight bytes at a time in a 64-bit word ----
 namespace portable {
 
-using swar::broadcast;
-using swar::high;
-using swar::load8;
-using swar::low7;
+using namespace swar;
 
 // Transposes the 8x8 bit matrix whose row r is byte r: bit 8r + c moves to
 // bit 8c + r, in three rounds of swaps.
@@ -72,9 +69,9 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
             std::uint64_t x = load8(p + 64 * b + 8 * i);
             std::uint64_t low = x & low7;
             std::uint64_t top = x | low7;
-            std::uint64_t newline = swar::zero_bytes(low ^ broadcast('\n'), top);
+            std::uint64_t newline = zero_bytes(low ^ broadcast('\n'), top);
             newlines.add(newline, i);
-            blanks.add(swar::zero_bytes(low ^ broadcast(' '), top), i);
+            blanks.add(zero_bytes(low ^ broadcast(' '), top), i);
             controls |= ~((low + broadcast(0x80 - 14)) | top | newline);
         }
         // The blanks stand where the white space goes until the second pass.
@@ -93,8 +90,8 @@ bool classify_lines(const char* p, std::size_t blocks, LineMasks* out)
             Gather white;
             for (std::size_t i = 0; i < 8; ++i) {
                 std::uint64_t x = load8(p + 64 * b + 8 * i);
-                white.add(swar::bytes_between<'\t', '\r'>(x), i);
-                nuls |= swar::zero_bytes(x & low7, x | low7);
+                white.add(bytes_between<'\t', '\r'>(x), i);
+                nuls |= zero_bytes(x & low7, x | low7);
             }
             m.spaces |= white.mask();
         }
