@@ -124,22 +124,16 @@ template <typename Cursor>
     return n != 0;
 }
 
-// Runs `scan` a byte at a time, out of line, as listings seldom need it.
-template <typename Scan>
-[[gnu::noinline]] int scan_bytes(std::string_view line, Scan scan)
-{
-    ByteCursor c{line.data(), line.size()};
-    return scan(c);
-}
-
 // Runs `scan` on a cursor at the start of `line`, over the white space the
 // caller gave or, without it, a byte at a time.
 template <typename Scan>
 [[gnu::always_inline]] inline int scan_line(PaddedLine line, const simd::LineSpaces* spaces,
                                             Scan scan)
 {
-    if (spaces == nullptr)
-        return scan_bytes(line.text(), scan);
+    if (spaces == nullptr) {
+        ByteCursor c{line.text().data(), line.text().size()};
+        return scan(c);
+    }
     VOLREPORT_EXPECTS(line.text().size() <= simd::LineSpaces::max_bytes);
     MaskCursor c{line.text().data(), simd::WordEdges(*spaces, line.text().size())};
     return scan(c);
