@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -69,24 +70,16 @@ const std::string line_in_ro =
 const std::string unwanted = "ro.vol 1 RO 5 K On-line\n    a b\n    x\n    MaxQuota 5 K\n";
 
 // Many wanted volumes: a report far larger than any pipe or output buffer.
-std::string large_listing()
-{
+const auto [large_listing, large_report] = [] {
     std::string listing;
-    for (int i = 0; i < 5000; ++i)
-        listing +=
-            "big" + std::to_string(i) + " 1 RW 1 K On-line\n    a b\n    x\n    MaxQuota 1 K\n";
-    return listing;
-}
-
-std::string large_report()
-{
     std::string report;
     for (int i = 0; i < 5000; ++i) {
         std::string name = "big" + std::to_string(i);
+        listing += name + " 1 RW 1 K On-line\n    a b\n    x\n    MaxQuota 1 K\n";
         report += name + std::string(32 - name.size(), ' ') + "         1         1 RW a b\n";
     }
-    return report;
-}
+    return std::pair{listing, report};
+}();
 
 const std::string usage = "Usage: volreport [-rwbnfh] [ input-file [ output-file ]]\n";
 const std::string help = usage + "where      -r  include read-only volumes\n"
@@ -751,10 +744,10 @@ const std::vector<RunRow> stream_rows = {
      ok, {file("in", file_listing)}},
     {"the null device on standard input gives an empty report", {{"volreport"}, from("/dev/null")},
      "", "", ok},
-    {"a non_blocking standard input is waited for", {{"volreport"}, nonblocking(large_listing())},
-     large_report(), "", ok},
+    {"a non_blocking standard input is waited for", {{"volreport"}, nonblocking(large_listing)},
+     large_report, "", ok},
     {"a non_blocking standard output is waited for",
-     {{"volreport"}, piped(large_listing()), captured_nonblocking}, large_report(), "", ok},
+     {{"volreport"}, piped(large_listing), captured_nonblocking}, large_report, "", ok},
 
     // Write failures.
     {"a full device on standard output is reported",
@@ -779,10 +772,10 @@ const std::vector<RunRow> stream_rows = {
      {{"volreport", "in", "out"}, piped(""), no_stdout}, "", "", ok, {file("in", file_listing)},
      {holds("out", line_in_rw)}},
     {"a broken pipe is reported when SIGPIPE is ignored",
-     {{"volreport"}, piped(large_listing()), broken_pipe, sigpipe_ignored}, "", no_stdout_message,
+     {{"volreport"}, piped(large_listing), broken_pipe, sigpipe_ignored}, "", no_stdout_message,
      failed},
     {"a broken pipe ends the program silently by SIGPIPE",
-     {{"volreport"}, piped(large_listing()), broken_pipe, sigpipe_default}, "", "",
+     {{"volreport"}, piped(large_listing), broken_pipe, sigpipe_default}, "", "",
      killed_by_sigpipe},
     {"a broken pipe is no failure without report lines",
      {{"volreport"}, piped(unwanted), broken_pipe}, "", "", ok},
