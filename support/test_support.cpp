@@ -73,15 +73,19 @@ FilterStorage& reused_storage()
     return *storage;
 }
 
+FilterRun run_filter(MemorySource in, const VolumeSelection& choice, std::size_t block_size)
+{
+    FilterRun run{FilterStatus::ok, {}};
+    run.status = filter_listing(reused_storage(), in.source(), {&run.report, append_to_string},
+                                choice, block_size);
+    return run;
+}
+
 std::string filter_string(std::string_view listing, const VolumeSelection& choice,
                           std::size_t block_size)
 {
-    MemorySource in{listing};
-    std::string report;
-    if (filter_listing(reused_storage(), in.source(), {&report, append_to_string}, choice,
-                       block_size) != FilterStatus::ok)
-        report += "<filter failed>";
-    return report;
+    FilterRun run = run_filter({listing}, choice, block_size);
+    return run.status == FilterStatus::ok ? run.report : run.report + "<filter failed>";
 }
 
 void check_failed(const char* what, std::string_view detail)

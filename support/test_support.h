@@ -92,8 +92,17 @@ std::string visible(std::string_view bytes);
 // each run starts on what the run before left: runs must not depend on it.
 FilterStorage& reused_storage();
 
-// Runs the whole filter in-process, on `reused_storage`, and returns the
-// report, with a marker appended when the filter reported a failure.
+// The status and report of a run of the whole filter in-process, on
+// `reused_storage`, reading from `in`.
+struct FilterRun {
+    FilterStatus status;
+    std::string report;
+};
+FilterRun run_filter(MemorySource in, const VolumeSelection& choice = {},
+                     std::size_t block_size = default_block_size);
+
+// The report of `run_filter` on `listing`, with a marker appended when the
+// filter reported a failure.
 std::string filter_string(std::string_view listing, const VolumeSelection& choice = {},
                           std::size_t block_size = default_block_size);
 
