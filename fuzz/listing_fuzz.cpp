@@ -368,21 +368,6 @@ VolumeSelection selection_from(unsigned bits)
     return choice;
 }
 
-struct Run {
-    FilterStatus status;
-    std::string report;
-};
-
-Run run_on(std::string_view listing, const VolumeSelection& choice, std::size_t block_size,
-           unsigned cap_seed, bool fail_at_end)
-{
-    MemorySource in{listing, cap_seed, fail_at_end};
-    Run run{FilterStatus::ok, {}};
-    run.status = filter_listing(reused_storage(), in.source(), {&run.report, append_to_string},
-                                choice, block_size);
-    return run;
-}
-
 std::size_t word_length(std::string_view text)
 {
     std::size_t n = 0;
@@ -457,16 +442,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The line reader looks at a partial line again after every read, so
     // tiny blocks on a long listing make a run very slow; this floor keeps a
     // run to about a hundred reads.
-    std::size_t block_size = std::clamp(listing.size() / 64,
-                                        block_sizes[(data[1] & 15U) % std::size(block_sizes)],
-                                        max_block_size);
+    std::size_t block_size = std::clamp(
+        listing.size() / 64, block_sizes[(data[1] & 15U) % std::size(block_sizes)], max_block_size);
     unsigned cap_seed = data[1] >> 4U;
 
     // The plain filter's report is the reference for every run of the fast
     // one, so one run with the block size and short reads from the input
     // checks both agreement and block-size independence.
     const std::string report = plain_report(listing, choice);
-    Run cut = run_on(listing, choice, block_size, cap_seed, false);
+    FilterRun cut = run_filter({listing, cap_seed}, choice, block_size);
     require(cut.status == FilterStatus::ok, "a memory source never fails");
     require(cut.report == report, "the fgets/sscanf filter agrees", cut.report);
 
@@ -487,7 +471,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A source that fails where it would end: the report stays up to the
     // last complete line of the listing, and only a last line without its
     // newline can be missing.
-    Run failed = run_on(listing, choice, one_block, cap_seed, true);
+    FilterRun failed = run_filter({listing, cap_seed, true}, choice, one_block);
     require(failed.status == FilterStatus::read_error, "a read failure is reported");
     require(report.compare(0, failed.report.size(), failed.report) == 0,
             "a read failure keeps a prefix of the report", failed.report);

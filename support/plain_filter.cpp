@@ -4,8 +4,11 @@
 // a fault in the program's cannot hide in both.
 #include "plain_filter.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "test_support.h"
 
 namespace {
 
@@ -22,12 +25,6 @@ bool wanted(const VolumeSelection& choice, const char* type, const char* status)
     if (std::strcmp(status, "On-line") == 0 && !choice.include_online)
         return false;
     return true;
-}
-
-[[noreturn]] void no_stream(const char* what)
-{
-    std::perror(what);
-    std::abort();
 }
 
 } // namespace
@@ -70,16 +67,16 @@ std::string plain_report(std::string_view listing, const VolumeSelection& choice
     // Mode "r" only reads the buffer.
     std::FILE* in = fmemopen(const_cast<char*>(listing.data()), listing.size(), "r");
     if (in == nullptr)
-        no_stream("fmemopen");
+        check_failed("fmemopen", std::strerror(errno));
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* out = open_memstream(&text, &size);
     if (out == nullptr)
-        no_stream("open_memstream");
+        check_failed("open_memstream", std::strerror(errno));
     plain_filter(in, out, choice);
     (void)std::fclose(in);
     if (std::fclose(out) != 0)
-        no_stream("open_memstream");
+        check_failed("open_memstream", std::strerror(errno));
     std::string report(text, size);
     std::free(text);
     return report;

@@ -73,15 +73,19 @@ FilterStorage& reused_storage()
     return *storage;
 }
 
+FilterRun run_filter(MemorySource in, const VolumeSelection& choice, std::size_t block_size)
+{
+    FilterRun run{FilterStatus::ok, {}};
+    run.status = filter_listing(reused_storage(), in.source(), {&run.report, append_to_string},
+                                choice, block_size);
+    return run;
+}
+
 std::string filter_string(std::string_view listing, const VolumeSelection& choice,
                           std::size_t block_size)
 {
-    MemorySource in{listing};
-    std::string report;
-    if (filter_listing(reused_storage(), in.source(), {&report, append_to_string}, choice,
-                       block_size) != FilterStatus::ok)
-        report += "<filter failed>";
-    return report;
+    FilterRun run = run_filter({listing}, choice, block_size);
+    return run.status == FilterStatus::ok ? run.report : run.report + "<filter failed>";
 }
 
 void check_failed(const char* what, std::string_view detail)
@@ -116,16 +120,71 @@ std::vector<std::string_view> fgets_lines(std::string_view text)
     std::FILE* f = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
     if (f == nullptr)
         check_failed("fmemopen");
-    char buffer[1024];
+    // Zeroed, because fgets writes the bytes after a NUL in a line without
+    // MemorySanitizer knowing: it takes the line to end at the NUL.
+    char buffer[1024] = {};
     long before = 0;
     while (std::fgets(buffer, sizeof buffer, f) != nullptr) {
         long after = std::ftell(f);
-        lines.push_back(text.substr(static_cast<std::size_t>(before),
-                                    static_cast<std::size_t>(after - before)));
+        std::string_view line =
+            text.substr(static_cast<std::size_t>(before), static_cast<std::size_t>(after - before));
+        require(std::memcmp(buffer, line.data(), line.size()) == 0 && buffer[line.size()] == '\0',
+                "fgets copies the bytes it consumed", line);
+        lines.push_back(line);
         before = after;
     }
     (void)std::fclose(f);
     return lines;
+}
+
+std::string line_reader_mismatch(std::string_view bytes, std::size_t block_size, unsigned cap_seed,
+                                 bool skip)
+{
+    const std::vector<std::string_view> lines = fgets_lines(bytes);
+    MemorySource in{bytes, cap_seed};
+    // Never cleared: a run must not depend on what the run before left.
+    LineReader& reader = reused_storage().in;
+    reader.open(in.source(), block_size);
+    // Where the reader's next line starts, and the fgets line that starts there.
+    auto position = [&] { return bytes.size() - in.rest.size() - reader.unread().size(); };
+    std::size_t next = 0;
+    auto indented = [&] { return lines[next][0] == ' ' || lines[next][0] == '\n'; };
+    PaddedLine padded;
+    for (;;) {
+        std::size_t before = position();
+        if (skip)
+            reader.skip_indented_lines();
+        if (position() != before) {
+            while (next < lines.size() && indented() && lines[next].back() == '\n')
+                ++next;
+            if (position() < before || next == lines.size() || indented() ||
+                position() != static_cast<std::size_t>(lines[next].data() - bytes.data()))
+                return "the fast pass from byte " + std::to_string(before) + " stopped at byte " +
+                       std::to_string(position()) + ", not at the next line that is not indented";
+        }
+        if (!reader.take_line(padded)) {
+            if (reader.source_ended())
+                break;
+            if (!reader.refill())
+                return "a memory source failed";
+            continue;
+        }
+        // The whole line ends where the reader goes on; its text, at its
+        // first NUL.
+        std::string_view text = padded.text();
+        std::string_view line(text.data(),
+                              static_cast<std::size_t>(reader.unread().data() - text.data()));
+        if (text != line.substr(0, line.find('\0')))
+            return "the text of \"" + visible(line) + "\" does not end at its first NUL";
+        if (next == lines.size() || line != lines[next])
+            return "line " + std::to_string(next) + " is \"" + visible(line) + "\", not \"" +
+                   (next < lines.size() ? visible(lines[next]) : "<no line>") + "\"";
+        ++next;
+    }
+    if (next != lines.size() || position() != bytes.size())
+        return "the reader ended at byte " + std::to_string(position()) + ", after " +
+               std::to_string(next) + " of " + std::to_string(lines.size()) + " lines";
+    return {};
 }
 
 namespace {

@@ -50,13 +50,24 @@ struct Padded {
 // Block sizes for the line reader around the 1023-byte line limit, where a
 // piece of a line and a block boundary can meet, a few small ones and the
 // large ones; the report and the lines must not depend on them.
+// clang-format off
 constexpr std::size_t block_sizes[] = {1,    2,    3,    7,    31,   64,   511,  1022,
                                        1023, 1024, 1025, 2047, 2048, default_block_size,
                                        max_block_size};
+// clang-format on
 
 // The lines a 1024-byte fgets loop takes from `text`, as the byte ranges
 // each call consumed, NUL bytes and all.
 std::vector<std::string_view> fgets_lines(std::string_view text);
+
+// Reads `bytes` with the line reader of `reused_storage`, in blocks of
+// `block_size` from a source whose short reads follow `cap_seed`, and
+// compares its lines with `fgets_lines`. With `skip` the fast pass over
+// indented lines runs before every line: when it moves, it must pass over
+// whole lines that begin with a space or are empty, and stop at the next
+// line that does not. Says how the reader differs, or nothing.
+std::string line_reader_mismatch(std::string_view bytes, std::size_t block_size, unsigned cap_seed,
+                                 bool skip);
 
 // The masks of `bytes` by their definitions, one byte at a time: entry b for
 // bytes [64b, 64b + 64), no bits past the end, and no newline before the
@@ -81,8 +92,17 @@ std::string visible(std::string_view bytes);
 // each run starts on what the run before left: runs must not depend on it.
 FilterStorage& reused_storage();
 
-// Runs the whole filter in-process, on `reused_storage`, and returns the
-// report, with a marker appended when the filter reported a failure.
+// The status and report of a run of the whole filter in-process, on
+// `reused_storage`, reading from `in`.
+struct FilterRun {
+    FilterStatus status;
+    std::string report;
+};
+FilterRun run_filter(MemorySource in, const VolumeSelection& choice = {},
+                     std::size_t block_size = default_block_size);
+
+// The report of `run_filter` on `listing`, with a marker appended when the
+// filter reported a failure.
 std::string filter_string(std::string_view listing, const VolumeSelection& choice = {},
                           std::size_t block_size = default_block_size);
 

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -69,24 +70,16 @@ const std::string line_in_ro =
 const std::string unwanted = "ro.vol 1 RO 5 K On-line\n    a b\n    x\n    MaxQuota 5 K\n";
 
 // Many wanted volumes: a report far larger than any pipe or output buffer.
-std::string large_listing()
-{
+const auto [large_listing, large_report] = [] {
     std::string listing;
-    for (int i = 0; i < 5000; ++i)
-        listing +=
-            "big" + std::to_string(i) + " 1 RW 1 K On-line\n    a b\n    x\n    MaxQuota 1 K\n";
-    return listing;
-}
-
-std::string large_report()
-{
     std::string report;
     for (int i = 0; i < 5000; ++i) {
         std::string name = "big" + std::to_string(i);
+        listing += name + " 1 RW 1 K On-line\n    a b\n    x\n    MaxQuota 1 K\n";
         report += name + std::string(32 - name.size(), ' ') + "         1         1 RW a b\n";
     }
-    return report;
-}
+    return std::pair{listing, report};
+}();
 
 const std::string usage = "Usage: volreport [-rwbnfh] [ input-file [ output-file ]]\n";
 const std::string help = usage + "where      -r  include read-only volumes\n"
@@ -168,8 +161,8 @@ struct Launch {
     Input in = piped("");
     Output out = captured;
     bool ignore_sigpipe = false;
-    mode_t umask = 022;
     std::vector<std::string> env = {}; // ahead of the test's own environment
+    mode_t umask = 022;
 };
 
 struct Outcome {
@@ -439,6 +432,26 @@ Check absent(std::string name)
     return {std::move(name), std::nullopt};
 }
 
+// A run of the program: its standard output as the test captures it, its
+// standard error and exit status, and the files around it.
+struct RunRow {
+    const char* behaviour;
+    Launch launch;
+    std::string out;
+    std::string err = {};
+    std::string status = ok;
+    std::vector<Entry> setup = {};
+    std::vector<Check> after = {};
+};
+
+void expect_outcome(const Outcome& actual, const std::string& out, const std::string& err,
+                    const std::string& status)
+{
+    EXPECT_EQ(visible(out), visible(actual.out)) << "standard output";
+    EXPECT_EQ(visible(err), visible(actual.err)) << "standard error";
+    EXPECT_EQ(status, actual.status);
+}
+
 // A fresh working directory per test, removed afterwards.
 class Sandbox : public ::testing::Test {
   protected:
@@ -495,16 +508,15 @@ class Sandbox : public ::testing::Test {
         return finish(child, fed ? launch.in.data : "");
     }
 
+    void expect_run(const RunRow& row)
+    {
+        make(row.setup);
+        expect_outcome(run(row.launch), row.out, row.err, row.status);
+        expect_files(row.after);
+    }
+
     fs::path dir_;
 };
-
-void expect_outcome(const Outcome& actual, const std::string& out, const std::string& err,
-                    const std::string& status)
-{
-    EXPECT_EQ(visible(out), visible(actual.out)) << "standard output";
-    EXPECT_EQ(visible(err), visible(actual.err)) << "standard error";
-    EXPECT_EQ(status, actual.status);
-}
 
 // A row is shown by the behaviour it describes.
 template <typename Row>
@@ -529,138 +541,6 @@ std::string row_name(const ::testing::TestParamInfo<Row>& info)
 
 // ---------------------------------------------- the argument vector, files
 
-// Standard input always carries `volume_a`, so a report of `line_a` shows
-// that standard input was read, and any other line that a file was.
-struct ArgRow {
-    const char* behaviour;
-    std::vector<std::string> argv;
-    std::string out;
-    std::string err;
-    std::string status;
-    std::vector<Entry> setup = {};
-    std::vector<Check> after = {};
-};
-
-class Arguments : public Sandbox, public ::testing::WithParamInterface<ArgRow> {};
-
-TEST_P(Arguments, Run)
-{
-    const ArgRow& row = GetParam();
-    make(row.setup);
-    Launch launch;
-    launch.argv = row.argv;
-    launch.in = piped(volume_a);
-    expect_outcome(run(launch), row.out, row.err, row.status);
-    expect_files(row.after);
-}
-
-// Built in two functions of their own: in the file's static initialisation
-// the table's temporaries would all share one large stack frame.
-// clang-format off
-std::vector<ArgRow> stream_and_usage_rows() { return {
-    // Which streams are bound.
-    {"no arguments read standard input", {"volreport"}, line_a, "", ok},
-    {"an empty argument vector reads standard input", {}, line_a, "", ok},
-    {"one file name is read and reported on standard output", {"volreport", "in"},
-     line_in_rw, "", ok, {file("in", file_listing)}},
-    {"two file names send the report to the second", {"volreport", "in", "out"}, "", "", ok,
-     {file("in", file_listing)}, {holds("out", line_in_rw), holds("in", file_listing)}},
-    {"an option and two file names are accepted", {"volreport", "-r", "in", "out"}, "", "", ok,
-     {file("in", file_listing)}, {holds("out", line_in_rw + line_in_ro)}},
-    {"an existing output file is truncated", {"volreport", "in", "out"}, "", "", ok,
-     {file("in", file_listing), file("out", std::string(5000, 'z') + "\n")},
-     {holds("out", line_in_rw)}},
-    {"an empty report still creates the output file", {"volreport", "in", "out"}, "", "", ok,
-     {file("in", "")}, {holds("out", "")}},
-    {"a file of the same contents is not the input file", {"volreport", "in", "copy"}, "", "", ok,
-     {file("in", file_listing), file("copy", file_listing)}, {holds("copy", line_in_rw)}},
-    {"a later argument with a minus is an output file name", {"volreport", "in", "-r"}, "", "", ok,
-     {file("in", file_listing)}, {holds("-r", line_in_rw)}},
-    {"a later argument with a minus is an input file name", {"volreport", "-rb", "-w"},
-     line_in_rw + line_in_ro, "", ok, {file("-w", file_listing)}},
-
-    // Usage line and help text; nothing is read, nothing written.
-    {"three file names give the usage line", {"volreport", "a", "b", "c"}, "", usage, failed},
-    {"an option and three file names give the usage line", {"volreport", "-r", "a", "b", "c"},
-     "", usage, failed},
-    {"help is acted on before the file names are counted", {"volreport", "-h", "a", "b", "c"},
-     "", help, ok},
-    {"help is given before a missing input file is opened", {"volreport", "-h", "missing"},
-     "", help, ok},
-    {"an unknown letter is caught before the input file opens", {"volreport", "-x", "missing"},
-     "", usage, failed},
-    {"a lone minus gives the usage line", {"volreport", "-"}, "", usage, failed},
-    {"two minus signs give the usage line", {"volreport", "--"}, "", usage, failed},
-    {"a capital letter gives the usage line", {"volreport", "-R"}, "", usage, failed},
-    {"a letter after h is never looked at", {"volreport", "-rh"}, "", help, ok},
-    {"help ends the letters before an unknown one", {"volreport", "-hx"}, "", help, ok},
-    {"an unknown letter before h gives the usage line", {"volreport", "-xh"}, "", usage, failed},
-    {"a lone h gives the help text", {"volreport", "-h"}, "", help, ok},
-    {"the usage line shows the program name as invoked", {"./bin/vol report", "-R"}, "",
-     "Usage: ./bin/vol report [-rwbnfh] [ input-file [ output-file ]]\n", failed},
-    {"the help text shows the program name as invoked", {"/opt/x/volreport", "-h"}, "",
-     "Usage: /opt/x/volreport [-rwbnfh] [ input-file [ output-file ]]\n" + help.substr(usage.size()),
-     ok},
-    {"an empty program name stays empty", {"", "-"}, "",
-     "Usage:  [-rwbnfh] [ input-file [ output-file ]]\n", failed},
-
-}; }
-
-std::vector<ArgRow> file_rows() { return {
-    // Files that cannot be opened.
-    {"a missing input file is named", {"volreport", "-rb", "-w"}, "",
-     "Unable to open input file -w\n", failed},
-    {"a lone minus after the option is an input file name", {"volreport", "-r", "-"}, "",
-     "Unable to open input file -\n", failed},
-    {"a missing input file leaves the output file uncreated", {"volreport", "missing", "out"}, "",
-     "Unable to open input file missing\n", failed, {}, {absent("out")}},
-    {"a missing input file leaves the output file as it was", {"volreport", "missing", "out"}, "",
-     "Unable to open input file missing\n", failed, {file("out", "keep\n")}, {holds("out", "keep\n")}},
-    {"the input file is opened before the output file", {"volreport", "missing", "d"}, "",
-     "Unable to open input file missing\n", failed, {dir("d")}},
-    {"a directory as input is a read failure", {"volreport", "d"}, "",
-     "Unable to read input file d\n", failed, {dir("d")}},
-    {"a directory as input leaves the output file uncreated", {"volreport", "d", "out"}, "",
-     "Unable to read input file d\n", failed, {dir("d")}, {absent("out")}},
-    {"a directory as input leaves the output file as it was", {"volreport", "d", "out"}, "",
-     "Unable to read input file d\n", failed, {dir("d"), file("out", "keep\n")},
-     {holds("out", "keep\n")}},
-    {"a directory as output cannot be opened", {"volreport", "in", "d"}, "",
-     "Unable to open output file d\n", failed, {file("in", file_listing), dir("d")},
-     {holds("in", file_listing)}},
-    {"an output file in a missing directory cannot be opened", {"volreport", "in", "nodir/out"}, "",
-     "Unable to open output file nodir/out\n", failed, {file("in", file_listing)}},
-
-    // The input file is never destroyed.
-    {"the same name twice is refused", {"volreport", "in", "in"}, "",
-     "Output file in is the input file\n", failed, {file("in", file_listing)},
-     {holds("in", file_listing)}},
-    {"another path to the input file is refused", {"volreport", "-r", "in", "./sub/../in"}, "",
-     "Output file ./sub/../in is the input file\n", failed, {file("in", file_listing), dir("sub")},
-     {holds("in", file_listing)}},
-    {"a hard link to the input file is refused", {"volreport", "in", "twin"}, "",
-     "Output file twin is the input file\n", failed,
-     {file("in", file_listing), hard_link("in", "twin")}, {holds("in", file_listing)}},
-    {"a symbolic link to the input file is refused", {"volreport", "in", "alias"}, "",
-     "Output file alias is the input file\n", failed,
-     {file("in", file_listing), sym_link("in", "alias")}, {holds("in", file_listing)}},
-    {"the input file read through a symbolic link is refused", {"volreport", "alias", "in"}, "",
-     "Output file in is the input file\n", failed,
-     {file("in", file_listing), sym_link("in", "alias")}, {holds("in", file_listing)}},
-    {"the null device twice is allowed", {"volreport", "/dev/null", "/dev/null"}, "", "", ok},
-}; }
-// clang-format on
-
-const std::vector<ArgRow> command_lines = [] {
-    std::vector<ArgRow> rows = stream_and_usage_rows();
-    std::vector<ArgRow> more = file_rows();
-    rows.insert(rows.end(), more.begin(), more.end());
-    return rows;
-}();
-
-INSTANTIATE_TEST_SUITE_P(, Arguments, ::testing::ValuesIn(command_lines),
-                         row_name<ArgRow>);
-
 #ifdef VOLREPORT_SWAP_SHIM
 // The environment that preloads the shim, with `settings` for it.
 std::vector<std::string> with_shim(std::vector<std::string> settings)
@@ -672,19 +552,126 @@ std::vector<std::string> with_shim(std::vector<std::string> settings)
                        ":verify_asan_link_order=0");
     return settings;
 }
-
-// The output name is made a link to the input between the program's start
-// and its open of the output: the file it opened is what gets compared.
-TEST_F(Sandbox, output_swapped_for_a_link_to_the_input_is_refused)
-{
-    make({file("in", file_listing), file("out", "old report\n")});
-    Launch launch;
-    launch.argv = {"volreport", "in", "out"};
-    launch.env = with_shim({"VOLREPORT_SWAP_NAME=out", "VOLREPORT_SWAP_TARGET=in"});
-    expect_outcome(run(launch), "", "Output file out is the input file\n", failed);
-    expect_files({holds("in", file_listing)});
-}
 #endif
+
+// Standard input always carries `volume_a`, so a report of `line_a` shows
+// that standard input was read, and any other line that a file was.
+class Arguments : public Sandbox, public ::testing::WithParamInterface<RunRow> {};
+
+TEST_P(Arguments, Run)
+{
+    RunRow row = GetParam();
+    row.launch.in = piped(volume_a);
+    expect_run(row);
+}
+
+// Built in two functions of their own: in the file's static initialisation
+// the table's temporaries would all share one large stack frame.
+// clang-format off
+std::vector<RunRow> stream_and_usage_rows() { return {
+    // Which streams are bound.
+    {"no arguments read standard input", {{"volreport"}}, line_a, "", ok},
+    {"an empty argument vector reads standard input", {{}}, line_a, "", ok},
+    {"one file name is read and reported on standard output", {{"volreport", "in"}},
+     line_in_rw, "", ok, {file("in", file_listing)}},
+    {"two file names send the report to the second", {{"volreport", "in", "out"}}, "", "", ok,
+     {file("in", file_listing)}, {holds("out", line_in_rw), holds("in", file_listing)}},
+    {"an option and two file names are accepted", {{"volreport", "-r", "in", "out"}}, "", "", ok,
+     {file("in", file_listing)}, {holds("out", line_in_rw + line_in_ro)}},
+    {"an existing output file is truncated", {{"volreport", "in", "out"}}, "", "", ok,
+     {file("in", file_listing), file("out", std::string(5000, 'z') + "\n")},
+     {holds("out", line_in_rw)}},
+    {"an empty report still creates the output file", {{"volreport", "in", "out"}}, "", "", ok,
+     {file("in", "")}, {holds("out", "")}},
+    {"a file of the same contents is not the input file", {{"volreport", "in", "copy"}}, "", "",
+     ok, {file("in", file_listing), file("copy", file_listing)}, {holds("copy", line_in_rw)}},
+    {"a later argument with a minus is an output file name", {{"volreport", "in", "-r"}}, "", "",
+     ok, {file("in", file_listing)}, {holds("-r", line_in_rw)}},
+    {"a later argument with a minus is an input file name", {{"volreport", "-rb", "-w"}},
+     line_in_rw + line_in_ro, "", ok, {file("-w", file_listing)}},
+
+    // Usage line and help text; nothing is read, nothing written.
+    {"three file names give the usage line", {{"volreport", "a", "b", "c"}}, "", usage, failed},
+    {"an option and three file names give the usage line", {{"volreport", "-r", "a", "b", "c"}},
+     "", usage, failed},
+    {"help is acted on before the file names are counted", {{"volreport", "-h", "a", "b", "c"}},
+     "", help, ok},
+    {"help is given before a missing input file is opened", {{"volreport", "-h", "missing"}},
+     "", help, ok},
+    {"an unknown letter is caught before the input file opens", {{"volreport", "-x", "missing"}},
+     "", usage, failed},
+    {"a lone minus gives the usage line", {{"volreport", "-"}}, "", usage, failed},
+    {"two minus signs give the usage line", {{"volreport", "--"}}, "", usage, failed},
+    {"a capital letter gives the usage line", {{"volreport", "-R"}}, "", usage, failed},
+    {"a letter after h is never looked at", {{"volreport", "-rh"}}, "", help, ok},
+    {"help ends the letters before an unknown one", {{"volreport", "-hx"}}, "", help, ok},
+    {"an unknown letter before h gives the usage line", {{"volreport", "-xh"}}, "", usage, failed},
+    {"a lone h gives the help text", {{"volreport", "-h"}}, "", help, ok},
+    {"the usage line shows the program name as invoked", {{"./bin/vol report", "-R"}}, "",
+     "Usage: ./bin/vol report [-rwbnfh] [ input-file [ output-file ]]\n", failed},
+    {"the help text shows the program name as invoked", {{"/opt/x/volreport", "-h"}}, "",
+     "Usage: /opt/x/volreport [-rwbnfh] [ input-file [ output-file ]]\n" + help.substr(usage.size()),
+     ok},
+    {"an empty program name stays empty", {{"", "-"}}, "",
+     "Usage:  [-rwbnfh] [ input-file [ output-file ]]\n", failed},
+
+}; }
+
+std::vector<RunRow> file_rows() { return {
+    // Files that cannot be opened.
+    {"a missing input file is named", {{"volreport", "-rb", "-w"}}, "",
+     "Unable to open input file -w\n", failed},
+    {"a lone minus after the option is an input file name", {{"volreport", "-r", "-"}}, "",
+     "Unable to open input file -\n", failed},
+    {"a missing input file leaves the output file uncreated", {{"volreport", "missing", "out"}},
+     "", "Unable to open input file missing\n", failed, {}, {absent("out")}},
+    {"a missing input file leaves the output file as it was", {{"volreport", "missing", "out"}},
+     "", "Unable to open input file missing\n", failed, {file("out", "keep\n")},
+     {holds("out", "keep\n")}},
+    {"the input file is opened before the output file", {{"volreport", "missing", "d"}}, "",
+     "Unable to open input file missing\n", failed, {dir("d")}},
+    {"a directory as input is a read failure", {{"volreport", "d"}}, "",
+     "Unable to read input file d\n", failed, {dir("d")}},
+    {"a directory as input leaves the output file uncreated", {{"volreport", "d", "out"}}, "",
+     "Unable to read input file d\n", failed, {dir("d")}, {absent("out")}},
+    {"a directory as input leaves the output file as it was", {{"volreport", "d", "out"}}, "",
+     "Unable to read input file d\n", failed, {dir("d"), file("out", "keep\n")},
+     {holds("out", "keep\n")}},
+    {"a directory as output cannot be opened", {{"volreport", "in", "d"}}, "",
+     "Unable to open output file d\n", failed, {file("in", file_listing), dir("d")},
+     {holds("in", file_listing)}},
+    {"an output file in a missing directory cannot be opened",
+     {{"volreport", "in", "nodir/out"}}, "", "Unable to open output file nodir/out\n", failed,
+     {file("in", file_listing)}},
+
+    // The input file is never destroyed.
+    {"the same name twice is refused", {{"volreport", "in", "in"}}, "",
+     "Output file in is the input file\n", failed, {file("in", file_listing)},
+     {holds("in", file_listing)}},
+    {"another path to the input file is refused", {{"volreport", "-r", "in", "./sub/../in"}}, "",
+     "Output file ./sub/../in is the input file\n", failed, {file("in", file_listing), dir("sub")},
+     {holds("in", file_listing)}},
+    {"a hard link to the input file is refused", {{"volreport", "in", "twin"}}, "",
+     "Output file twin is the input file\n", failed,
+     {file("in", file_listing), hard_link("in", "twin")}, {holds("in", file_listing)}},
+    {"a symbolic link to the input file is refused", {{"volreport", "in", "alias"}}, "",
+     "Output file alias is the input file\n", failed,
+     {file("in", file_listing), sym_link("in", "alias")}, {holds("in", file_listing)}},
+    {"the input file read through a symbolic link is refused", {{"volreport", "alias", "in"}}, "",
+     "Output file in is the input file\n", failed,
+     {file("in", file_listing), sym_link("in", "alias")}, {holds("in", file_listing)}},
+    {"the null device twice is allowed", {{"volreport", "/dev/null", "/dev/null"}}, "", "", ok},
+}; }
+// clang-format on
+
+const std::vector<RunRow> command_lines = [] {
+    std::vector<RunRow> rows = stream_and_usage_rows();
+    std::vector<RunRow> more = file_rows();
+    rows.insert(rows.end(), more.begin(), more.end());
+    return rows;
+}();
+
+INSTANTIATE_TEST_SUITE_P(, Arguments, ::testing::ValuesIn(command_lines), row_name<RunRow>);
 
 // ------------------------------------------------------------ the letters
 
@@ -705,76 +692,45 @@ const std::string bk_on = "bk.on                                  105        15 
 const std::string bk_off = "bk.off                                 106        16 BK srv f\n";
 const std::string xx_busy = "xx.busy                                107        17 XX srv g\n";
 
-struct LetterRow {
-    const char* behaviour;
-    std::vector<std::string> argv;
-    std::string out;
-};
-
-class Letters : public Sandbox, public ::testing::WithParamInterface<LetterRow> {};
+class Letters : public Sandbox, public ::testing::WithParamInterface<RunRow> {};
 
 TEST_P(Letters, Select)
 {
-    Launch launch;
-    launch.argv = GetParam().argv;
-    launch.in = piped(mixed_listing);
-    expect_outcome(run(launch), GetParam().out, "", ok);
+    RunRow row = GetParam();
+    row.launch.in = piped(mixed_listing);
+    expect_run(row);
 }
 
-const std::vector<LetterRow> letter_rows = {
-    {"by default read_write on_line and unknown kinds", {"volreport"}, rw_on + xx_busy},
-    {"r adds read_only on_line volumes", {"volreport", "-r"}, rw_on + ro_on + xx_busy},
-    {"w drops read_write volumes", {"volreport", "-w"}, xx_busy},
-    {"b adds backup on_line volumes", {"volreport", "-b"}, rw_on + bk_on + xx_busy},
-    {"n drops on_line volumes", {"volreport", "-n"}, xx_busy},
-    {"f adds off_line volumes", {"volreport", "-f"}, rw_on + rw_off + xx_busy},
-    {"nf swaps on_line for off_line", {"volreport", "-nf"}, rw_off + xx_busy},
+const std::vector<RunRow> letter_rows = {
+    {"by default read_write on_line and unknown kinds", {{"volreport"}}, rw_on + xx_busy},
+    {"r adds read_only on_line volumes", {{"volreport", "-r"}}, rw_on + ro_on + xx_busy},
+    {"w drops read_write volumes", {{"volreport", "-w"}}, xx_busy},
+    {"b adds backup on_line volumes", {{"volreport", "-b"}}, rw_on + bk_on + xx_busy},
+    {"n drops on_line volumes", {{"volreport", "-n"}}, xx_busy},
+    {"f adds off_line volumes", {{"volreport", "-f"}}, rw_on + rw_off + xx_busy},
+    {"nf swaps on_line for off_line", {{"volreport", "-nf"}}, rw_off + xx_busy},
     {"wrb reports read_only and backup instead of read_write",
-     {"volreport", "-wrb"},
+     {{"volreport", "-wrb"}},
      ro_on + bk_on + xx_busy},
     {"rbf reports every volume",
-     {"volreport", "-rbf"},
+     {{"volreport", "-rbf"}},
      rw_on + rw_off + ro_on + ro_off + bk_on + bk_off + xx_busy},
     {"rbfnw reports only off_line read_only and backup",
-     {"volreport", "-rbfnw"},
+     {{"volreport", "-rbfnw"}},
      ro_off + bk_off + xx_busy},
-    {"a repeated letter changes nothing further", {"volreport", "-rrww"}, ro_on + xx_busy},
-    {"letters apply to a named input file", {"volreport", "-fn", "/dev/stdin"}, rw_off + xx_busy},
+    {"a repeated letter changes nothing further", {{"volreport", "-rrww"}}, ro_on + xx_busy},
+    {"letters apply to a named input file", {{"volreport", "-fn", "/dev/stdin"}}, rw_off + xx_busy},
 };
 
-INSTANTIATE_TEST_SUITE_P(, Letters, ::testing::ValuesIn(letter_rows),
-                         row_name<LetterRow>);
+INSTANTIATE_TEST_SUITE_P(, Letters, ::testing::ValuesIn(letter_rows), row_name<RunRow>);
 
 // ------------------------------------------------------ the standard streams
 
-struct StreamRow {
-    const char* behaviour;
-    std::vector<std::string> argv;
-    Input in;
-    Output out;
-    bool ignore_sigpipe;
-    std::string report; // on the captured standard output
-    std::string err;
-    std::string status;
-    std::vector<Entry> setup = {};
-    std::vector<Check> after = {};
-    std::vector<std::string> env = {};
-};
-
-class Streams : public Sandbox, public ::testing::WithParamInterface<StreamRow> {};
+class Streams : public Sandbox, public ::testing::WithParamInterface<RunRow> {};
 
 TEST_P(Streams, Run)
 {
-    const StreamRow& row = GetParam();
-    make(row.setup);
-    Launch launch;
-    launch.argv = row.argv;
-    launch.in = row.in;
-    launch.out = row.out;
-    launch.ignore_sigpipe = row.ignore_sigpipe;
-    launch.env = row.env;
-    expect_outcome(run(launch), row.report, row.err, row.status);
-    expect_files(row.after);
+    expect_run(GetParam());
 }
 
 const bool sigpipe_ignored = true;
@@ -783,76 +739,84 @@ const std::string no_stdout_message = "Unable to write standard output\n";
 const std::string no_stdin_message = "Unable to read standard input\n";
 
 // clang-format off
-const std::vector<StreamRow> stream_rows = {
-    {"a listing in a regular file on standard input", {"volreport"}, from("in"), captured,
-     sigpipe_default, line_in_rw, "", ok, {file("in", file_listing)}},
-    {"the null device on standard input gives an empty report", {"volreport"}, from("/dev/null"),
-     captured, sigpipe_default, "", "", ok},
-    {"a non_blocking standard input is waited for", {"volreport"}, nonblocking(large_listing()),
-     captured, sigpipe_default, large_report(), "", ok},
-    {"a non_blocking standard output is waited for", {"volreport"}, piped(large_listing()),
-     captured_nonblocking, sigpipe_default, large_report(), "", ok},
+const std::vector<RunRow> stream_rows = {
+    {"a listing in a regular file on standard input", {{"volreport"}, from("in")}, line_in_rw, "",
+     ok, {file("in", file_listing)}},
+    {"the null device on standard input gives an empty report", {{"volreport"}, from("/dev/null")},
+     "", "", ok},
+    {"a non_blocking standard input is waited for", {{"volreport"}, nonblocking(large_listing)},
+     large_report, "", ok},
+    {"a non_blocking standard output is waited for",
+     {{"volreport"}, piped(large_listing), captured_nonblocking}, large_report, "", ok},
 
     // Write failures.
-    {"a full device on standard output is reported", {"volreport"}, piped(volume_a),
-     to("/dev/full"), sigpipe_default, "", no_stdout_message, failed},
-    {"a full device is reported for a last line without newline", {"volreport"},
-     piped(volume_a.substr(0, volume_a.size() - 1)), to("/dev/full"), sigpipe_default, "",
+    {"a full device on standard output is reported",
+     {{"volreport"}, piped(volume_a), to("/dev/full")}, "", no_stdout_message, failed},
+    {"a full device is reported for a last line without newline",
+     {{"volreport"}, piped(volume_a.substr(0, volume_a.size() - 1)), to("/dev/full")}, "",
      no_stdout_message, failed},
-    {"a full device as output file is reported by name", {"volreport", "in", "/dev/full"},
-     piped(""), captured, sigpipe_default, "", "Unable to write output file /dev/full\n", failed,
+    {"a full device as output file is reported by name", {{"volreport", "in", "/dev/full"}}, "",
+     "Unable to write output file /dev/full\n", failed, {file("in", file_listing)}},
+    {"a full device is no failure without report lines",
+     {{"volreport"}, piped(unwanted), to("/dev/full")}, "", "", ok},
+    {"a full output file is no failure without report lines", {{"volreport", "in", "/dev/full"}},
+     "", "", ok, {file("in", unwanted)}},
+    {"a closed standard output is reported", {{"volreport"}, piped(volume_a), no_stdout}, "",
+     no_stdout_message, failed},
+    {"a closed standard output is no failure without report lines",
+     {{"volreport"}, piped(unwanted), no_stdout}, "", "", ok},
+    {"a closed standard output stays closed when the input opens",
+     {{"volreport", "in"}, piped(""), no_stdout}, "", no_stdout_message, failed,
      {file("in", file_listing)}},
-    {"a full device is no failure without report lines", {"volreport"}, piped(unwanted),
-     to("/dev/full"), sigpipe_default, "", "", ok},
-    {"a full output file is no failure without report lines", {"volreport", "in", "/dev/full"},
-     piped(""), captured, sigpipe_default, "", "", ok, {file("in", unwanted)}},
-    {"a closed standard output is reported", {"volreport"}, piped(volume_a), no_stdout,
-     sigpipe_default, "", no_stdout_message, failed},
-    {"a closed standard output is no failure without report lines", {"volreport"}, piped(unwanted),
-     no_stdout, sigpipe_default, "", "", ok},
-    {"a closed standard output stays closed when the input opens", {"volreport", "in"},
-     piped(""), no_stdout, sigpipe_default, "", no_stdout_message, failed,
-     {file("in", file_listing)}},
-    {"a closed standard output does not hinder an output file", {"volreport", "in", "out"},
-     piped(""), no_stdout, sigpipe_default, "", "", ok, {file("in", file_listing)},
+    {"a closed standard output does not hinder an output file",
+     {{"volreport", "in", "out"}, piped(""), no_stdout}, "", "", ok, {file("in", file_listing)},
      {holds("out", line_in_rw)}},
-    {"a broken pipe is reported when SIGPIPE is ignored", {"volreport"}, piped(large_listing()),
-     broken_pipe, sigpipe_ignored, "", no_stdout_message, failed},
-    {"a broken pipe ends the program silently by SIGPIPE", {"volreport"}, piped(large_listing()),
-     broken_pipe, sigpipe_default, "", "", killed_by_sigpipe},
-    {"a broken pipe is no failure without report lines", {"volreport"}, piped(unwanted),
-     broken_pipe, sigpipe_default, "", "", ok},
+    {"a broken pipe is reported when SIGPIPE is ignored",
+     {{"volreport"}, piped(large_listing), broken_pipe, sigpipe_ignored}, "", no_stdout_message,
+     failed},
+    {"a broken pipe ends the program silently by SIGPIPE",
+     {{"volreport"}, piped(large_listing), broken_pipe, sigpipe_default}, "", "",
+     killed_by_sigpipe},
+    {"a broken pipe is no failure without report lines",
+     {{"volreport"}, piped(unwanted), broken_pipe}, "", "", ok},
 #ifdef VOLREPORT_SWAP_SHIM
-    {"a write error found when standard output closes is reported", {"volreport"},
-     piped(volume_a), captured, sigpipe_default, line_a, no_stdout_message, failed, {}, {},
-     with_shim({"VOLREPORT_CLOSE_FAILS=1"})},
-    {"a write error found when the output file closes is reported", {"volreport", "in", "out"},
-     piped(""), captured, sigpipe_default, "", "Unable to write output file out\n", failed,
-     {file("in", file_listing)}, {holds("out", line_in_rw)}, with_shim({"VOLREPORT_CLOSE_FAILS=1"})},
-    {"standard input failing to close after a clean run exits 255", {"volreport"},
-     piped(volume_a), captured, sigpipe_default, line_a, "", "exit 255", {}, {},
-     with_shim({"VOLREPORT_CLOSE_FAILS=0"})},
+    {"a write error found when standard output closes is reported",
+     {{"volreport"}, piped(volume_a), captured, sigpipe_default,
+      with_shim({"VOLREPORT_CLOSE_FAILS=1"})}, line_a, no_stdout_message, failed},
+    {"a write error found when the output file closes is reported",
+     {{"volreport", "in", "out"}, piped(""), captured, sigpipe_default,
+      with_shim({"VOLREPORT_CLOSE_FAILS=1"})}, "", "Unable to write output file out\n", failed,
+     {file("in", file_listing)}, {holds("out", line_in_rw)}},
+    {"standard input failing to close after a clean run exits 255",
+     {{"volreport"}, piped(volume_a), captured, sigpipe_default,
+      with_shim({"VOLREPORT_CLOSE_FAILS=0"})}, line_a, "", "exit 255"},
+    // The output name is made a link to the input between the program's
+    // start and its open of the output: the file it opened is what counts.
+    {"an output swapped for a link to the input is refused",
+     {{"volreport", "in", "out"}, piped(""), captured, sigpipe_default,
+      with_shim({"VOLREPORT_SWAP_NAME=out", "VOLREPORT_SWAP_TARGET=in"})}, "",
+     "Output file out is the input file\n", failed,
+     {file("in", file_listing), file("out", "old report\n")}, {holds("in", file_listing)}},
 #endif
 
     // Read failures.
-    {"a closed standard input is reported", {"volreport"}, no_stdin, captured, sigpipe_default,
-     "", no_stdin_message, failed},
-    {"a closed standard input is reported before a full device", {"volreport"}, no_stdin,
-     to("/dev/full"), sigpipe_default, "", no_stdin_message, failed},
-    {"a closed standard input does not hinder an input file", {"volreport", "in"}, no_stdin,
-     captured, sigpipe_default, line_in_rw, "", ok, {file("in", file_listing)}},
-    {"closed standard streams do not hinder named files", {"volreport", "in", "out"}, no_stdin,
-     no_stdout, sigpipe_default, "", "", ok, {file("in", file_listing)},
+    {"a closed standard input is reported", {{"volreport"}, no_stdin}, "", no_stdin_message,
+     failed},
+    {"a closed standard input is reported before a full device",
+     {{"volreport"}, no_stdin, to("/dev/full")}, "", no_stdin_message, failed},
+    {"a closed standard input does not hinder an input file", {{"volreport", "in"}, no_stdin},
+     line_in_rw, "", ok, {file("in", file_listing)}},
+    {"closed standard streams do not hinder named files",
+     {{"volreport", "in", "out"}, no_stdin, no_stdout}, "", "", ok, {file("in", file_listing)},
      {holds("out", line_in_rw)}},
-    {"a directory on standard input is a read failure", {"volreport"}, from("."), captured,
-     sigpipe_default, "", no_stdin_message, failed},
-    {"report lines written before a read failure stay", {"volreport"}, reset_after(volume_a),
-     captured, sigpipe_default, line_a, no_stdin_message, failed},
+    {"a directory on standard input is a read failure", {{"volreport"}, from(".")}, "",
+     no_stdin_message, failed},
+    {"report lines written before a read failure stay", {{"volreport"}, reset_after(volume_a)},
+     line_a, no_stdin_message, failed},
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(, Streams, ::testing::ValuesIn(stream_rows),
-                         row_name<StreamRow>);
+INSTANTIATE_TEST_SUITE_P(, Streams, ::testing::ValuesIn(stream_rows), row_name<RunRow>);
 
 // ---------------------------------------------------- output file mode
 
@@ -883,8 +847,7 @@ const std::vector<ModeRow> mode_rows = {
     {"umask 027 gives 0640", 027, 0640},
 };
 
-INSTANTIATE_TEST_SUITE_P(, OutputMode, ::testing::ValuesIn(mode_rows),
-                         row_name<ModeRow>);
+INSTANTIATE_TEST_SUITE_P(, OutputMode, ::testing::ValuesIn(mode_rows), row_name<ModeRow>);
 
 // ------------------------------------------------------------ live output
 

@@ -78,6 +78,15 @@ pass()
     checks=$((checks + 1))
 }
 
+# check MESSAGE COMMAND...: passes when COMMAND succeeds, else fails with
+# MESSAGE.
+check()
+{
+    local message=$1
+    shift
+    if "$@"; then pass; else fail "$message"; fi
+}
+
 # Ends the run at once: nothing after this check can be tested.
 die()
 {
@@ -164,43 +173,50 @@ show_diff()
     diff -u "$1" "$2" | head -n 20 >&2
 }
 
+# run_program ARGS...: runs $program with ARGS, its standard output in
+# $tmp/actual, its standard error in $tmp/stderr and its exit status in
+# $status. An argument "<FILE" or ">FILE" redirects standard input or output.
+run_program()
+{
+    local args=() in=/dev/null out=$tmp/actual arg
+    for arg in "$@"; do
+        case $arg in
+        "<"*) in=${arg#<} ;;
+        ">"*) out=${arg#>} ;;
+        *) args+=("$arg") ;;
+        esac
+    done
+    : >"$tmp/actual"
+    "$program" "${args[@]}" <"$in" >"$out" 2>"$tmp/stderr"
+    status=$?
+}
+
+# expect_report LABEL EXPECTED ARGS...: $program run with ARGS exits 0
+# silently and writes the report in the file EXPECTED.
+expect_report()
+{
+    local label=$1 expected=$2 status
+    shift 2
+    run_program "$@"
+    if [ "$status" -ne 0 ] || [ -s "$tmp/stderr" ]; then
+        fail "$label: $program $*: exit status $status, standard error: $(cat "$tmp/stderr")"
+    elif ! cmp -s "$expected" "$tmp/actual"; then
+        fail "$label: $program $* differs from the report of $build/volreport (expected, actual):"
+        show_diff "$expected" "$tmp/actual"
+    else
+        pass
+    fi
+}
+
 # check_binary LABEL PROGRAM: PROGRAM gives the reference reports, from a
 # named file and from standard input, and its own name in the usage line.
 check_binary()
 {
-    local label=$1 program=$2 actual=$tmp/actual status
+    local label=$1 program=$2
     [ -x "$program" ] || { fail "$label: $program is not an executable file"; return; }
-
-    "$program" "$listing" >"$actual" 2>"$tmp/stderr"
-    status=$?
-    if [ $status -ne 0 ] || [ -s "$tmp/stderr" ]; then
-        fail "$label: $program $listing: exit status $status, standard error: $(cat "$tmp/stderr")"
-    elif ! cmp -s "$tmp/expected.default" "$actual"; then
-        fail "$label: $program $listing differs from $build/volreport (expected, actual):"
-        show_diff "$tmp/expected.default" "$actual"
-    else
-        pass
-    fi
-
-    "$program" -rbf <"$listing" >"$actual" 2>"$tmp/stderr"
-    status=$?
-    if [ $status -ne 0 ] || [ -s "$tmp/stderr" ]; then
-        fail "$label: $program -rbf <$listing: exit status $status, standard error: $(cat "$tmp/stderr")"
-    elif ! cmp -s "$tmp/expected.all" "$actual"; then
-        fail "$label: $program -rbf <$listing differs from $build/volreport -rbf (expected, actual):"
-        show_diff "$tmp/expected.all" "$actual"
-    else
-        pass
-    fi
-
-    local expected_usage="Usage: $program [-rwbnfh] [ input-file [ output-file ]]"
-    "$program" -x >"$actual" 2>"$tmp/stderr"
-    status=$?
-    if [ $status -ne 2 ] || [ -s "$actual" ] || [ "$(cat "$tmp/stderr")" != "$expected_usage" ]; then
-        fail "$label: $program -x: expected exit status 2 and \"$expected_usage\", got status $status and \"$(cat "$tmp/stderr")\""
-    else
-        pass
-    fi
+    expect_report "$label" "$tmp/expected.default" "$listing"
+    expect_report "$label" "$tmp/expected.all" -rbf "<$listing"
+    expect_message "Usage: $program [-rwbnfh] [ input-file [ output-file ]]" "" -x
 }
 
 # Each line of the rendered page, with its leading white space removed, is
@@ -223,11 +239,8 @@ check_page()
 {
     local label=$1 page=$2 program=$3
 
-    if ! head -n 5 "$page" | grep -Eq "^\.TH VOLREPORT 1 [^ ]+ \"volreport $version\" "; then
-        fail "$label: $page has no .TH line naming \"volreport $version\": $(grep -m1 '^\.TH' "$page")"
-    else
-        pass
-    fi
+    check "$label: $page has no .TH line naming \"volreport $version\": $(grep -m1 '^\.TH' "$page")" \
+        grep -Eq "^\.TH VOLREPORT 1 [^ ]+ \"volreport $version\" " <(head -n 5 "$page")
 
     if ! groff -man -Tutf8 -ww -z "$page" >"$tmp/warnings" 2>&1 || [ -s "$tmp/warnings" ]; then
         fail "$label: groff -man -Tutf8 -ww -z $page warns:"
@@ -255,20 +268,13 @@ check_page()
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS "INPUT FORMAT" "OUTPUT FORMAT" \
         "EXIT STATUS" DIAGNOSTICS EXAMPLES "SEE ALSO"; do
         # A section heading is a line of its own at the left margin.
-        if grep -Fxq -- "$section" "$tmp/page.txt"; then
-            pass
-        else
-            fail "$label: $page has no section \"$section\""
-        fi
+        check "$label: $page has no section \"$section\"" grep -Fxq -- "$section" "$tmp/page.txt"
     done
 
     local synopsis
     synopsis=$(sed -n '/^SYNOPSIS$/{n;p;q}' "$tmp/page.lines")
-    if [ "$synopsis" != "volreport [-rwbnfh] [ input-file [ output-file ]]" ]; then
-        fail "$label: the SYNOPSIS of $page is \"$synopsis\", not the usage line's command line"
-    else
-        pass
-    fi
+    check "$label: the SYNOPSIS of $page is \"$synopsis\", not the usage line's command line" \
+        [ "$synopsis" = "volreport [-rwbnfh] [ input-file [ output-file ]]" ]
 
     # The help text, with the program's name as the page writes it.
     "$program" -h >/dev/null 2>"$tmp/help"
@@ -304,27 +310,18 @@ check_page()
     fi
 }
 
-# expect_message ACTUAL DOCUMENTED ARGS...: $program run with ARGS exits
-# with status 2 and writes the line ACTUAL on standard error, and $page has
-# the line DOCUMENTED (with $label, $page and $program of check_page). An
-# argument "<FILE" or ">FILE" redirects standard input or output.
+# expect_message ACTUAL DOCUMENTED ARGS...: run_program ARGS exits with
+# status 2, writes nothing on standard output and the line ACTUAL on
+# standard error, and unless DOCUMENTED is empty $page has the line
+# DOCUMENTED (with $label, $page and $program of the caller).
 expect_message()
 {
-    local actual=$1 documented=$2
+    local actual=$1 documented=$2 status
     shift 2
-    local args=() in=/dev/null out=/dev/null arg status
-    for arg in "$@"; do
-        case $arg in
-        "<"*) in=${arg#<} ;;
-        ">"*) out=${arg#>} ;;
-        *) args+=("$arg") ;;
-        esac
-    done
-    "$program" "${args[@]}" <"$in" >"$out" 2>"$tmp/stderr"
-    status=$?
-    if [ $status -ne 2 ] || [ "$(cat "$tmp/stderr")" != "$actual" ]; then
+    run_program "$@"
+    if [ "$status" -ne 2 ] || [ -s "$tmp/actual" ] || [ "$(cat "$tmp/stderr")" != "$actual" ]; then
         fail "$label: $program $*: expected exit status 2 and \"$actual\", got status $status and \"$(cat "$tmp/stderr")\""
-    elif ! page_has_line "$documented"; then
+    elif [ -n "$documented" ] && ! page_has_line "$documented"; then
         fail "$label: $page does not document the message \"$documented\""
     else
         pass
@@ -362,11 +359,8 @@ check_packaged_page()
     [ -f "$2" ] || { fail "$1: the package has no $(basename "$2")"; return; }
     check_gzip "$1" "$2" || return
     gzip -dc "$2" >"$tmp/packaged.1"
-    if cmp -s "$build/man/volreport.1" "$tmp/packaged.1"; then
-        pass
-    else
-        fail "$1: the packaged page differs from $build/man/volreport.1"
-    fi
+    check "$1: the packaged page differs from $build/man/volreport.1" \
+        cmp -s "$build/man/volreport.1" "$tmp/packaged.1"
     check_page "$1" "$tmp/packaged.1" "$3"
 }
 
@@ -393,11 +387,7 @@ check_hardened()
         text=$headers
         [ "$where" = dynamic ] && text=$dynamic
         [ "$where" = symbols ] && text=$(readelf --dyn-syms -W "$program")
-        if grep -Eq "$pattern" <<<"$text"; then
-            pass
-        else
-            fail "$label: $program is not hardened: no $what"
-        fi
+        check "$label: $program is not hardened: no $what" grep -Eq "$pattern" <<<"$text"
     done
 }
 
@@ -509,11 +499,7 @@ if [ "$way" = deb ]; then
     {
         local value
         value=$(dpkg-deb -f "$deb" "$1")
-        if printf '%s' "$value" | grep -Eqx -- "$2"; then
-            pass
-        else
-            fail "package field $1 is \"$value\", expected to match $2"
-        fi
+        check "package field $1 is \"$value\", expected to match $2" grep -Eqx -- "$2" <<<"$value"
     }
     check_field Package 'volreport'
     check_field Version "${version//./\\.}"
@@ -532,11 +518,8 @@ if [ "$way" = deb ]; then
         check_field Depends '(.+, )?libc6 \(>= [0-9][0-9.]*\)(, .+)?'
     fi
     description=$(dpkg-deb -f "$deb" Description)
-    if [ "$(printf '%s\n' "$description" | wc -l)" -lt 2 ]; then
-        fail "package Description needs a summary line and a long description; it is: $description"
-    else
-        pass
-    fi
+    check "package Description needs a summary line and a long description; it is: $description" \
+        [ "$(printf '%s\n' "$description" | wc -l)" -ge 2 ]
 
     # The program, the gzipped page, the copyright file and the changelog,
     # owned by root.
@@ -572,11 +555,8 @@ if [ "$way" = deb ]; then
     fi
     if check_gzip "packaged" "$doc/changelog.gz"; then
         first=$(gzip -dc "$doc/changelog.gz" | head -n 1)
-        if [ "$first" = "volreport ($version) unstable; urgency=medium" ]; then
-            pass
-        else
-            fail "the changelog's first line is \"$first\", not the entry of $version"
-        fi
+        check "the changelog's first line is \"$first\", not the entry of $version" \
+            [ "$first" = "volreport ($version) unstable; urgency=medium" ]
     fi
 
     # lintian's tags, of any severity, are findings; only a hardened
@@ -624,11 +604,8 @@ mkdir "$root"
     die "rpm2cpio $rpm_file | cpio -idm failed: $(cat "$tmp/cpio.err")"
 package_files_are "the RPM" "$(list_files "$root")" \
     usr/bin/volreport usr/share/licenses/volreport/LICENSE usr/share/man/man1/volreport.1.gz
-if cmp -s "$source/LICENSE" "$root/usr/share/licenses/volreport/LICENSE"; then
-    pass
-else
-    fail "the RPM's /usr/share/licenses/volreport/LICENSE is not $source/LICENSE"
-fi
+check "the RPM's /usr/share/licenses/volreport/LICENSE is not $source/LICENSE" \
+    cmp -s "$source/LICENSE" "$root/usr/share/licenses/volreport/LICENSE"
 check_binary "rpm" "$root/usr/bin/volreport"
 check_hardened "rpm" "$root/usr/bin/volreport"
 check_packaged_page "rpm" "$root/usr/share/man/man1/volreport.1.gz" "$root/usr/bin/volreport"

@@ -4,7 +4,6 @@
 // it is read, so nothing of it is held on disk or in memory here.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
@@ -15,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include "io.h"
 
 #ifndef VOLREPORT_RSS_LIMIT_KIB
 #define VOLREPORT_RSS_LIMIT_KIB 4096
@@ -49,20 +50,6 @@ struct Outcome {
     std::string failure;
 };
 
-bool write_all(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 Outcome run_volreport(const ResourceRow& row)
 {
     Outcome outcome;
@@ -93,13 +80,13 @@ Outcome run_volreport(const ResourceRow& row)
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &previous);
     std::vector<char> block(64 * 1024, row.fill);
-    bool sent = write_all(input[1], row.prefix.data(), row.prefix.size());
+    bool sent = write_descriptor(&input[1], row.prefix.data(), row.prefix.size());
     for (std::size_t left = row.count; sent && left > 0;) {
         std::size_t n = left < block.size() ? left : block.size();
-        sent = write_all(input[1], block.data(), n);
+        sent = write_descriptor(&input[1], block.data(), n);
         left -= n;
     }
-    sent = sent && write_all(input[1], row.suffix.data(), row.suffix.size());
+    sent = sent && write_descriptor(&input[1], row.suffix.data(), row.suffix.size());
     ::close(input[1]);
     ::sigaction(SIGPIPE, &previous, nullptr);
 
