@@ -87,6 +87,22 @@ check()
     if "$@"; then pass; else fail "$message"; fi
 }
 
+# check_quiet MESSAGE COMMAND...: passes when COMMAND succeeds and prints
+# nothing, else fails with MESSAGE and shows what COMMAND printed.
+check_quiet()
+{
+    local message=$1 status
+    shift
+    "$@" >"$tmp/quiet.out" 2>&1
+    status=$?
+    if [ $status -eq 0 ] && [ ! -s "$tmp/quiet.out" ]; then
+        pass
+    else
+        fail "$message: exit status $status:"
+        cat "$tmp/quiet.out" >&2
+    fi
+}
+
 # Ends the run at once: nothing after this check can be tested.
 die()
 {
@@ -242,22 +258,8 @@ check_page()
     check "$label: $page has no .TH line naming \"volreport $version\": $(grep -m1 '^\.TH' "$page")" \
         grep -Eq "^\.TH VOLREPORT 1 [^ ]+ \"volreport $version\" " <(head -n 5 "$page")
 
-    if ! groff -man -Tutf8 -ww -z "$page" >"$tmp/warnings" 2>&1 || [ -s "$tmp/warnings" ]; then
-        fail "$label: groff -man -Tutf8 -ww -z $page warns:"
-        cat "$tmp/warnings" >&2
-    else
-        pass
-    fi
-
-    if lint_tool mandoc mandoc; then
-        mandoc -T lint "$page" >"$tmp/lint" 2>&1
-        if [ -s "$tmp/lint" ]; then
-            fail "$label: mandoc -T lint $page:"
-            cat "$tmp/lint" >&2
-        else
-            pass
-        fi
-    fi
+    check_quiet "$label: groff -man -Tutf8 -ww -z $page warns" groff -man -Tutf8 -ww -z "$page"
+    lint_tool mandoc mandoc && check_quiet "$label: mandoc -T lint $page" mandoc -T lint "$page"
 
     render_page "$page"
     if [ -s "$tmp/groff.err" ] || [ ! -s "$tmp/page.txt" ]; then
@@ -431,11 +433,8 @@ package()
     start=$(date +%s)
     while [ "$(date +%s)" = "$start" ]; do sleep 0.1; done
     cpack_into "$1" "$tmp/again"
-    if cmp "$2" "$tmp/again/$name" >"$tmp/cmp.out" 2>&1; then
-        pass
-    else
-        fail "two builds of $name with SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH differ: $(cat "$tmp/cmp.out")"
-    fi
+    check_quiet "two builds of $name with SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH differ" \
+        cmp "$2" "$tmp/again/$name"
 }
 
 # package_files_are LABEL LISTING EXPECTED...: the sorted names of LISTING
@@ -444,14 +443,7 @@ package_files_are()
 {
     local label=$1 listing=$2
     shift 2
-    local expected
-    expected=$(printf '%s\n' "$@")
-    if [ "$listing" != "$expected" ]; then
-        fail "$label holds (expected only $*):"
-        printf '%s\n' "$listing" >&2
-    else
-        pass
-    fi
+    check "$label holds (expected only $*):"$'\n'"$listing" [ "$listing" = "$(printf '%s\n' "$@")" ]
 }
 
 # --- cmake --install into a temporary prefix --------------------------------
@@ -529,12 +521,8 @@ if [ "$way" = deb ]; then
         ./usr/bin/volreport ./usr/share/doc/volreport/changelog.gz \
         ./usr/share/doc/volreport/copyright \
         ./usr/share/man/man1/volreport.1.gz
-    if printf '%s\n' "$contents" | awk '$2 != "root/root" { bad = 1 } END { exit bad }'; then
-        pass
-    else
-        fail "package files not owned by root/root:"
-        printf '%s\n' "$contents" >&2
-    fi
+    check "package files not owned by root/root:"$'\n'"$contents" \
+        awk '$2 != "root/root" { bad = 1 } END { exit bad }' <<<"$contents"
 
     root=$tmp/root
     dpkg-deb -x "$deb" "$root" || die "dpkg-deb -x $deb failed"
@@ -594,10 +582,8 @@ for row in "LICENSE=MIT" "PACKAGER=$maintainer" "URL=$(cache_value VOLREPORT_URL
     fi
 done
 summary=$(rpm -qp --queryformat '%{SUMMARY}' "$rpm_file")
-case $summary in
-[A-Z]*) pass ;;
-*) fail "the RPM's Summary \"$summary\" does not begin with a capital letter" ;;
-esac
+check "the RPM's Summary \"$summary\" does not begin with a capital letter" \
+    [ "$summary" != "${summary#[A-Z]}" ]
 root=$tmp/root
 mkdir "$root"
 (cd "$root" && rpm2cpio "$rpm_file" | cpio -idm --quiet) 2>"$tmp/cpio.err" ||
