@@ -20,12 +20,15 @@ const std::string header = "vol.a 536 RW 100 K On-line\n";
 const std::string detail_1 = "    alpha beta\n";
 const std::string detail_2 = "    anything at all\n";
 const std::string detail_3 = "    MaxQuota 500 K\n";
-const std::string volume = header + detail_1 + detail_2 + detail_3;
+// The lines after a header, and a volume up to its quota line.
+const std::string details = detail_1 + detail_2 + detail_3;
+const std::string before_quota = header + detail_1 + detail_2;
+const std::string volume = header + details;
 const std::string report = "vol.a                                  500       100 RW alpha beta\n";
 
 std::string volume_of(const std::string& name, const std::string& type, const std::string& status)
 {
-    return name + " 1 " + type + " 100 K " + status + "\n" + detail_1 + detail_2 + detail_3;
+    return name + " 1 " + type + " 100 K " + status + "\n" + details;
 }
 
 std::string report_of(const std::string& name, const std::string& type)
@@ -45,14 +48,13 @@ struct FilterRow {
 const std::vector<FilterRow> walk_rows = {
     {"empty input writes nothing", "", ""},
     {"a wanted volume gives one 67-byte line", volume, report},
-    {"a last line without a newline counts", header + detail_1 + detail_2 + "    MaxQuota 500 K",
-     report},
+    {"a last line without a newline counts", before_quota + "    MaxQuota 500 K", report},
     {"summary and foreign lines are skipped",
      "Total number of volumes on server a partition b: 1\n" + volume +
          "Total volumes on-line 1 ; off-line 0\nnot a header\n\n",
      report},
     {"a header named Total is still a header unless it starts a summary",
-     "Totally 536 RW 100 K On-line\n" + detail_1 + detail_2 + detail_3,
+     "Totally 536 RW 100 K On-line\n" + details,
      "Totally                                500       100 RW alpha beta\n"},
     {"unwanted volume's detail lines are skipped", volume_of("ro.vol", "RO", "On-line") + volume,
      report},
@@ -63,28 +65,22 @@ const std::vector<FilterRow> walk_rows = {
 };
 
 const std::vector<FilterRow> quota_rows = {
-    {"quota without K is accepted", header + detail_1 + detail_2 + "    MaxQuota 500\n", report},
-    {"quota followed by other text is accepted",
-     header + detail_1 + detail_2 + "    MaxQuota 500 M\n", report},
-    {"extra spaces before the quota are accepted",
-     header + detail_1 + detail_2 + "    MaxQuota      500 K\n", report},
-    {"a word for the quota drops the record",
-     header + detail_1 + detail_2 + "    MaxQuota lots K\n" + volume, report},
-    {"nothing after MaxQuota drops the record", header + detail_1 + detail_2 + "    MaxQuota \n",
-     ""},
-    {"MaxQuota indented further drops the record",
-     header + detail_1 + detail_2 + "     MaxQuota 500 K\n", ""},
-    {"MaxQuota without its space drops the record",
-     header + detail_1 + detail_2 + "    MaxQuota\t500 K\n", ""},
+    {"quota without K is accepted", before_quota + "    MaxQuota 500\n", report},
+    {"quota followed by other text is accepted", before_quota + "    MaxQuota 500 M\n", report},
+    {"extra spaces before the quota are accepted", before_quota + "    MaxQuota      500 K\n",
+     report},
+    {"a word for the quota drops the record", before_quota + "    MaxQuota lots K\n" + volume,
+     report},
+    {"nothing after MaxQuota drops the record", before_quota + "    MaxQuota \n", ""},
+    {"MaxQuota indented further drops the record", before_quota + "     MaxQuota 500 K\n", ""},
+    {"MaxQuota without its space drops the record", before_quota + "    MaxQuota\t500 K\n", ""},
 };
 
 const std::vector<FilterRow> header_rows = {
-    {"size followed by status without K is skipped",
-     "vol.a 536 RW 100 On-line\n" + detail_1 + detail_2 + detail_3, ""},
-    {"K against the size is accepted",
-     "vol.a 536 RW 100K On-line\n" + detail_1 + detail_2 + detail_3, report},
-    {"four fields are not a header", "vol.a 536 RW 100\n" + detail_1 + detail_2 + detail_3, ""},
-    {"a negative size wraps", "vol.a 536 RW -1 K On-line\n" + detail_1 + detail_2 + detail_3,
+    {"size followed by status without K is skipped", "vol.a 536 RW 100 On-line\n" + details, ""},
+    {"K against the size is accepted", "vol.a 536 RW 100K On-line\n" + details, report},
+    {"four fields are not a header", "vol.a 536 RW 100\n" + details, ""},
+    {"a negative size wraps", "vol.a 536 RW -1 K On-line\n" + details,
      "vol.a                                  500 18446744073709551615 RW alpha beta\n"},
     {"an oversized size saturates, leading zeros ignored",
      "vol.a 536 RW 0000099999999999999999999 K On-line\n" + detail_1 + detail_2 +
@@ -99,8 +95,8 @@ const std::vector<FilterRow> header_rows = {
          detail_2 + "    MaxQuota 1000000000000000 K\n",
      "vol.a" + std::string(28, ' ') + "100000000 9999999999999999 RW alpha beta\n" + "vol.b" +
          std::string(28, ' ') + "1000000000000000 10000000000000000 RW alpha beta\n"},
-    {"a sign apart from its digits fails the field",
-     "vol.a 536 RW - 100 K On-line\n" + detail_1 + detail_2 + detail_3, ""},
+    {"a sign apart from its digits fails the field", "vol.a 536 RW - 100 K On-line\n" + details,
+     ""},
     {"carriage-return line ends read like newlines",
      "vol.a 536 RW 100 K On-line\r\n    alpha beta\r\n    x\r\n    MaxQuota 500 K\r\n\r\n", report},
     {"a header indented by a tab is a header", "\t" + volume, report},
@@ -128,38 +124,32 @@ const std::vector<FilterRow> detail_rows = {
      header + volume_of("vol.b", "RW", "On-line"), ""},
     {"input ending after the header writes nothing", header, ""},
     {"input ending after the first detail line writes nothing", header + detail_1, ""},
-    {"input ending after the second detail line writes nothing", header + detail_1 + detail_2, ""},
+    {"input ending after the second detail line writes nothing", before_quota, ""},
 };
 
 // Lines as the line buffer takes them.
 const std::vector<FilterRow> line_rows = {
-    {"a NUL ends the line for the header",
-     "vol.a 536 RW\0 100 K On-line\n"s + detail_1 + detail_2 + detail_3, ""},
-    {"a NUL after the status is harmless",
-     "vol.a 536 RW 100 K On-line\0garbage\n"s + detail_1 + detail_2 + detail_3, report},
+    {"a NUL ends the line for the header", "vol.a 536 RW\0 100 K On-line\n"s + details, ""},
+    {"a NUL after the status is harmless", "vol.a 536 RW 100 K On-line\0garbage\n"s + details,
+     report},
     {"a NUL first byte skips the line", "\0vol.b 1 RW 1 K On-line\n"s + volume, report},
     {"a NUL inside the indentation drops the record",
      header + "  \0  alpha beta\n"s + detail_2 + detail_3, ""},
-    {"a NUL inside the quota prefix drops the record",
-     header + detail_1 + detail_2 + "    Max\0Quota 500\n"s, ""},
-    {"bytes after a NUL in the quota line are ignored",
-     header + detail_1 + detail_2 + "    MaxQuota 500\0 9\n"s, report},
+    {"a NUL inside the quota prefix drops the record", before_quota + "    Max\0Quota 500\n"s, ""},
+    {"bytes after a NUL in the quota line are ignored", before_quota + "    MaxQuota 500\0 9\n"s,
+     report},
     {"a long header's rest is taken as the first detail line",
      "vol.a 536 RW 100 K On-line " + std::string(1023 - 27, 'x') + "    alpha beta\n" + detail_2 +
          detail_3,
      report},
     {"a 1023-byte header leaves its newline as a failing detail line",
-     "vol.a 536 RW 100 K On-line " + std::string(1023 - 27, 'x') + "\n" + detail_1 + detail_2 +
-         detail_3,
-     ""},
+     "vol.a 536 RW 100 K On-line " + std::string(1023 - 27, 'x') + "\n" + details, ""},
     {"a 1022-byte header keeps its newline",
-     "vol.a 536 RW 100 K On-line " + std::string(1022 - 27, 'x') + "\n" + detail_1 + detail_2 +
-         detail_3,
-     report},
+     "vol.a 536 RW 100 K On-line " + std::string(1022 - 27, 'x') + "\n" + details, report},
     {"a long skipped line's pieces are lines of their own", std::string(2046, 'y') + "\n" + volume,
      report},
-    {"a long foreign line's later piece can be a header",
-     std::string(1023, 'y') + header + detail_1 + detail_2 + detail_3, report},
+    {"a long foreign line's later piece can be a header", std::string(1023, 'y') + header + details,
+     report},
 };
 
 void expect_reports(const std::vector<FilterRow>& rows)
@@ -176,11 +166,26 @@ void expect_reports(const std::vector<FilterRow>& rows)
     }
 }
 
-TEST(Filter, reports_each_complete_wanted_volume_in_order) { expect_reports(walk_rows); }
-TEST(Filter, takes_the_quota_line_as_its_pattern_does) { expect_reports(quota_rows); }
-TEST(Filter, takes_the_header_line_as_its_pattern_does) { expect_reports(header_rows); }
-TEST(Filter, takes_the_detail_lines_as_their_patterns_do) { expect_reports(detail_rows); }
-TEST(Filter, takes_lines_as_a_line_buffer_does) { expect_reports(line_rows); }
+TEST(Filter, reports_each_complete_wanted_volume_in_order)
+{
+    expect_reports(walk_rows);
+}
+TEST(Filter, takes_the_quota_line_as_its_pattern_does)
+{
+    expect_reports(quota_rows);
+}
+TEST(Filter, takes_the_header_line_as_its_pattern_does)
+{
+    expect_reports(header_rows);
+}
+TEST(Filter, takes_the_detail_lines_as_their_patterns_do)
+{
+    expect_reports(detail_rows);
+}
+TEST(Filter, takes_lines_as_a_line_buffer_does)
+{
+    expect_reports(line_rows);
+}
 
 TEST(Filter, selection_decides_which_volumes_are_reported)
 {
@@ -285,11 +290,9 @@ TEST(Filter, stream_failures_are_reported)
               FilterStatus::ok);
 
     // A read that fails after a complete volume keeps the volume's line.
-    MemorySource failing{volume, 0, true};
-    std::string written;
-    EXPECT_EQ(filter_listing(reused_storage(), failing.source(), {&written, append_to_string}, {}),
-              FilterStatus::read_error);
-    EXPECT_EQ(written, report);
+    FilterRun failed = run_filter({volume, 0, true});
+    EXPECT_EQ(failed.status, FilterStatus::read_error);
+    EXPECT_EQ(failed.report, report);
 
     // A descriptor whose write answers 0 for a non-empty buffer has failed.
     zero_writes = 1000;
