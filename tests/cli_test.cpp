@@ -6,6 +6,7 @@
 // disposition of SIGPIPE.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -118,22 +120,15 @@ struct Input {
     } kind;
     std::string data;
 };
-Input piped(std::string data)
+template <Input::Kind kind>
+Input input(std::string data)
 {
-    return {Input::pipe, std::move(data)};
+    return {kind, std::move(data)};
 }
-Input nonblocking(std::string data)
-{
-    return {Input::nonblocking_pipe, std::move(data)};
-}
-Input reset_after(std::string data)
-{
-    return {Input::reset_socket, std::move(data)};
-}
-Input from(std::string path)
-{
-    return {Input::path, std::move(path)};
-}
+const auto piped = input<Input::pipe>;
+const auto nonblocking = input<Input::nonblocking_pipe>;
+const auto reset_after = input<Input::reset_socket>;
+const auto from = input<Input::path>;
 const Input no_stdin{Input::closed, {}};
 
 // Standard output of the program.
@@ -251,21 +246,18 @@ bool prepare_streams(const Launch& launch, const fs::path& dir, Child& child, in
     switch (launch.out.kind) {
     case Output::captured:
     case Output::nonblocking:
+    case Output::broken_pipe:
         if (::pipe2(p, O_CLOEXEC) != 0)
             return false;
         if (launch.out.kind == Output::nonblocking)
             ::fcntl(p[1], F_SETFL, O_NONBLOCK);
         child.out = p[0];
         source[1] = p[1];
+        if (launch.out.kind == Output::broken_pipe)
+            close_fd(child.out);
         break;
     case Output::file:
         source[1] = ::open(in_dir(dir, launch.out.path).c_str(), O_WRONLY | O_CLOEXEC);
-        break;
-    case Output::broken_pipe:
-        if (::pipe2(p, O_CLOEXEC) != 0)
-            return false;
-        ::close(p[0]);
-        source[1] = p[1];
         break;
     case Output::closed: break;
     }
@@ -666,8 +658,7 @@ std::vector<RunRow> file_rows() { return {
 
 const std::vector<RunRow> command_lines = [] {
     std::vector<RunRow> rows = stream_and_usage_rows();
-    std::vector<RunRow> more = file_rows();
-    rows.insert(rows.end(), more.begin(), more.end());
+    std::ranges::move(file_rows(), std::back_inserter(rows));
     return rows;
 }();
 
