@@ -32,37 +32,22 @@ void swap_in_link(const char* path, int flags)
         std::abort();
 }
 
-int open_after_swap(const char* symbol, const char* path, int flags, mode_t mode)
-{
-    swap_in_link(path, flags);
-    auto real = reinterpret_cast<OpenFunction>(::dlsym(RTLD_NEXT, symbol));
-    return real(path, flags, mode);
-}
-
-mode_t mode_of(int flags, va_list args)
-{
-    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
-}
-
 } // namespace
 
+// On the systems the shim runs on, open64 is the C library's open under a
+// second name, so one function stands in for both.
 extern "C" int open(const char* path, int flags, ...)
 {
     va_list args;
     va_start(args, flags);
-    mode_t mode = mode_of(flags, args);
+    // The mode is passed only when the call can create a file.
+    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
     va_end(args);
-    return open_after_swap("open", path, flags, mode);
+    swap_in_link(path, flags);
+    auto real = reinterpret_cast<OpenFunction>(::dlsym(RTLD_NEXT, "open"));
+    return real(path, flags, mode);
 }
-
-extern "C" int open64(const char* path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = mode_of(flags, args);
-    va_end(args);
-    return open_after_swap("open64", path, flags, mode);
-}
+extern "C" int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 extern "C" int close(int fd)
 {
