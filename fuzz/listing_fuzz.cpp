@@ -56,6 +56,12 @@ struct Choices {
     {
         return table[below(std::size(table))];
     }
+    // Any entry of `table` when `odd`, else its realistic entry 0.
+    template <class Table>
+    auto pick_if(bool odd, const Table& table)
+    {
+        return odd ? pick(table) : table[0];
+    }
     // Up to `max` of the input's bytes, as they are.
     std::string_view raw(std::size_t max)
     {
@@ -193,69 +199,58 @@ enum Damage : unsigned {
     long_line = 1U << 7U,
 };
 
-void put_separator(std::string& out, Choices& in, unsigned damage)
+// A word at its width limits when `limits`, else one from `table`.
+template <class Table>
+void put_field(std::string& out, Choices& in, bool limits, std::size_t limit, char first,
+               const Table& table)
 {
-    out += (damage & odd_separators) != 0 ? in.pick(separators) : " ";
+    if (limits)
+        put_limit_word(out, in, limit, first);
+    else
+        out += in.pick(table);
 }
 
 void put_header(std::string& out, Choices& in, unsigned damage)
 {
     std::size_t start = out.size();
-    if ((damage & width_limits) != 0)
-        put_limit_word(out, in, 62, 'a');
-    else
-        out += in.pick(names);
+    bool limits = (damage & width_limits) != 0;
+    bool separators_odd = (damage & odd_separators) != 0;
+    bool numbers_odd = (damage & odd_numbers) != 0;
+    put_field(out, in, limits, 62, 'a', names);
     // Listings align the volume number at column 34.
-    if ((damage & odd_separators) == 0)
+    if (!separators_odd)
         out.append(out.size() - start < 33 ? 34 - (out.size() - start) : 1, ' ');
     else
-        put_separator(out, in, damage);
-    put_number(out, in, (damage & odd_numbers) != 0);
-    put_separator(out, in, damage);
-    if ((damage & width_limits) != 0 && in.byte() % 2 != 0)
-        put_limit_word(out, in, 8, 'r');
-    else
-        out += in.pick(types);
-    put_separator(out, in, damage);
-    put_number(out, in, (damage & odd_numbers) != 0, (damage & odd_separators) != 0 ? 0 : 10);
-    out += (damage & odd_separators) != 0 ? in.pick(k_words) : " K ";
-    if ((damage & width_limits) != 0 && in.byte() % 2 != 0)
-        put_limit_word(out, in, 18, 'o');
-    else
-        out += in.pick(statuses);
-}
-
-void put_indent(std::string& out, Choices& in, unsigned damage)
-{
-    out += (damage & odd_indents) != 0 ? in.pick(indents) : "    ";
+        out += in.pick(separators);
+    put_number(out, in, numbers_odd);
+    out += in.pick_if(separators_odd, separators);
+    put_field(out, in, limits && in.byte() % 2 != 0, 8, 'r', types);
+    out += in.pick_if(separators_odd, separators);
+    put_number(out, in, numbers_odd, separators_odd ? 0 : 10);
+    out += in.pick_if(separators_odd, k_words);
+    put_field(out, in, limits && in.byte() % 2 != 0, 18, 'o', statuses);
 }
 
 void put_first_detail(std::string& out, Choices& in, unsigned damage)
 {
     bool limits = (damage & width_limits) != 0;
-    put_indent(out, in, damage);
-    if (limits)
-        put_limit_word(out, in, 126, 'f');
-    else
-        out += in.pick(servers);
-    put_separator(out, in, damage);
-    if (limits)
-        put_limit_word(out, in, 14, 'p');
-    else
-        out += in.pick(partitions);
+    out += in.pick_if((damage & odd_indents) != 0, indents);
+    put_field(out, in, limits, 126, 'f', servers);
+    out += in.pick_if((damage & odd_separators) != 0, separators);
+    put_field(out, in, limits, 14, 'p', partitions);
 }
 
 void put_second_detail(std::string& out, Choices& in, unsigned damage)
 {
-    put_indent(out, in, damage);
+    out += in.pick_if((damage & odd_indents) != 0, indents);
     out += "ids rw 536870915 ro 0 bk 536870917";
 }
 
 void put_quota(std::string& out, Choices& in, unsigned damage)
 {
-    out += (damage & odd_indents) != 0 ? in.pick(quota_prefixes) : "    MaxQuota ";
+    out += in.pick_if((damage & odd_indents) != 0, quota_prefixes);
     put_number(out, in, (damage & odd_numbers) != 0, (damage & odd_separators) != 0 ? 0 : 10);
-    out += (damage & odd_numbers) != 0 ? in.pick(quota_ends) : " K";
+    out += in.pick_if((damage & odd_numbers) != 0, quota_ends);
 }
 
 // Pads `line` with a word of filler so that, with its line end, it is 1020
