@@ -473,22 +473,14 @@ class Sandbox : public ::testing::Test {
         }
     }
 
-    std::optional<std::string> contents(const std::string& name) const
-    {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        if (!in)
-            return std::nullopt;
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        return bytes.str();
-    }
-
     void expect_files(const std::vector<Check>& checks) const
     {
         for (const Check& check : checks) {
-            std::optional<std::string> actual = contents(check.name);
+            std::ifstream in(dir_ / check.name, std::ios::binary);
+            std::ostringstream actual;
+            actual << in.rdbuf();
             EXPECT_EQ(check.contents ? visible(*check.contents) : "<absent>",
-                      actual ? visible(*actual) : "<absent>")
+                      in ? visible(actual.str()) : "<absent>")
                 << "file " << check.name;
         }
     }
@@ -821,11 +813,8 @@ class OutputMode : public Sandbox, public ::testing::WithParamInterface<ModeRow>
 
 TEST_P(OutputMode, ReadWriteLessUmask)
 {
-    make({file("in", file_listing)});
-    Launch launch;
-    launch.argv = {"volreport", "in", "out"};
-    launch.umask = GetParam().umask;
-    expect_outcome(run(launch), "", "", ok);
+    Launch launch{.argv = {"volreport", "in", "out"}, .umask = GetParam().umask};
+    expect_run({GetParam().behaviour, launch, "", "", ok, {file("in", file_listing)}});
     struct stat st {};
     ASSERT_EQ(::stat((dir_ / "out").c_str(), &st), 0);
     EXPECT_EQ(GetParam().mode, st.st_mode & 07777) << std::oct << "got 0" << (st.st_mode & 07777);
@@ -848,9 +837,7 @@ class LiveOutput : public Sandbox {};
 
 TEST_F(LiveOutput, ReportLineArrivesBeforeTheInputEnds)
 {
-    Launch launch;
-    launch.in = piped("");
-    Child child = spawn(launch, dir_);
+    Child child = spawn({}, dir_); // standard input: a pipe left open
     ASSERT_GE(child.in, 0);
     ASSERT_EQ(::write(child.in, volume_a.data(), volume_a.size()),
               static_cast<ssize_t>(volume_a.size()));
@@ -871,8 +858,7 @@ TEST_F(LiveOutput, ReportLineArrivesBeforeTheInputEnds)
     }
     EXPECT_EQ(visible(line_a), visible(early)) << "report while standard input is still open";
 
-    Outcome rest = finish(child, ""); // closes standard input
-    expect_outcome(rest, "", "", ok);
+    expect_outcome(finish(child, ""), "", "", ok); // closes standard input
 }
 
 } // namespace
