@@ -401,14 +401,13 @@ Entry dir(std::string name)
 {
     return {Entry::dir, std::move(name), {}};
 }
-Entry hard_link(std::string target, std::string name)
+template <Entry::Kind kind>
+Entry make_link(std::string target, std::string name)
 {
-    return {Entry::hard_link, std::move(name), std::move(target)};
+    return {kind, std::move(name), std::move(target)};
 }
-Entry sym_link(std::string target, std::string name)
-{
-    return {Entry::sym_link, std::move(name), std::move(target)};
-}
+const auto hard_link = make_link<Entry::hard_link>;
+const auto sym_link = make_link<Entry::sym_link>;
 
 // What a file holds after the run; no contents: it must not exist.
 struct Check {
