@@ -54,14 +54,10 @@ Outcome run_volreport(const ResourceRow& row)
 {
     Outcome outcome;
     int input[2];
-    if (::pipe2(input, O_CLOEXEC) != 0) {
-        outcome.failure = "pipe2";
-        return outcome;
-    }
-    int report = ::memfd_create("report", MFD_CLOEXEC);
+    int report = ::pipe2(input, O_CLOEXEC) != 0 ? -1 : ::memfd_create("report", MFD_CLOEXEC);
     pid_t pid = report < 0 ? -1 : ::fork();
     if (pid < 0) {
-        outcome.failure = "memfd_create or fork";
+        outcome.failure = "pipe2, memfd_create or fork";
         return outcome;
     }
     if (pid == 0) {
