@@ -129,12 +129,9 @@ lint_tool()
 
 need_tool gzip gzip
 [ "$way" = source ] || need_tool groff groff-base
+if [ "$way" = prefix ]; then need_tool "$cmake" cmake; else need_tool "$cpack" cmake; fi
 case $way in
-prefix)
-    need_tool "$cmake" cmake
-    ;;
 deb)
-    need_tool "$cpack" cmake
     need_tool dpkg dpkg
     need_tool dpkg-deb dpkg
     need_tool dpkg-shlibdeps dpkg-dev
@@ -142,14 +139,10 @@ deb)
     need_tool readelf binutils
     ;;
 rpm)
-    need_tool "$cpack" cmake
     need_tool rpmbuild rpm
     need_tool rpm2cpio rpm
     need_tool cpio cpio
     need_tool readelf binutils
-    ;;
-source)
-    need_tool "$cpack" cmake
     ;;
 esac
 
@@ -354,16 +347,19 @@ check_gzip()
     pass
 }
 
-# check_packaged_page LABEL PAGE_GZ PROGRAM: the gzipped page is the one the
-# build made, and documents PROGRAM.
-check_packaged_page()
+# check_unpacked LABEL ROOT: the program unpacked under ROOT is the built one,
+# hardened, and its gzipped page is the one the build made and documents it.
+check_unpacked()
 {
-    [ -f "$2" ] || { fail "$1: the package has no $(basename "$2")"; return; }
-    check_gzip "$1" "$2" || return
-    gzip -dc "$2" >"$tmp/packaged.1"
-    check "$1: the packaged page differs from $build/man/volreport.1" \
+    local label=$1 program=$2/usr/bin/volreport page=$2/usr/share/man/man1/volreport.1.gz
+    check_binary "$label" "$program"
+    check_hardened "$label" "$program"
+    [ -f "$page" ] || { fail "$label: the package has no $(basename "$page")"; return; }
+    check_gzip "$label" "$page" || return
+    gzip -dc "$page" >"$tmp/packaged.1"
+    check "$label: the packaged page differs from $build/man/volreport.1" \
         cmp -s "$build/man/volreport.1" "$tmp/packaged.1"
-    check_page "$1" "$tmp/packaged.1" "$3"
+    check_page "$label" "$tmp/packaged.1" "$program"
 }
 
 # check_hardened LABEL PROGRAM: a packaged program is stripped, without the
@@ -526,9 +522,7 @@ if [ "$way" = deb ]; then
 
     root=$tmp/root
     dpkg-deb -x "$deb" "$root" || die "dpkg-deb -x $deb failed"
-    check_binary "packaged" "$root/usr/bin/volreport"
-    check_hardened "packaged" "$root/usr/bin/volreport"
-    check_packaged_page "packaged" "$root/usr/share/man/man1/volreport.1.gz" "$root/usr/bin/volreport"
+    check_unpacked "packaged" "$root"
 
     # The copyright file is machine-readable and carries LICENSE whole; the
     # changelog's newest entry is this version's.
@@ -592,9 +586,7 @@ package_files_are "the RPM" "$(list_files "$root")" \
     usr/bin/volreport usr/share/licenses/volreport/LICENSE usr/share/man/man1/volreport.1.gz
 check "the RPM's /usr/share/licenses/volreport/LICENSE is not $source/LICENSE" \
     cmp -s "$source/LICENSE" "$root/usr/share/licenses/volreport/LICENSE"
-check_binary "rpm" "$root/usr/bin/volreport"
-check_hardened "rpm" "$root/usr/bin/volreport"
-check_packaged_page "rpm" "$root/usr/share/man/man1/volreport.1.gz" "$root/usr/bin/volreport"
+check_unpacked "rpm" "$root"
 
 # rpmlint's findings, of any severity, fail the test; cmake/rpmlint.toml
 # leaves out what is not the package's fault.
