@@ -79,10 +79,11 @@ struct ByteLoopMasks {
 };
 ByteLoopMasks byte_loop_masks(std::string_view bytes);
 
-// Scans `line` (NUL-free, at most a line buffer long) with the three
-// scanners, without a mask and with one made byte by byte, and with the C
-// library's formatted input; says how they differ, or nothing when they
-// convert the same count of fields to the same values.
+// Scans `line`, cut at its first NUL and at a line buffer's length as the
+// filter hands it over, with the three scanners, without a mask and with one
+// made byte by byte, and with the C library's formatted input; says how they
+// differ, or nothing when they convert the same count of fields to the same
+// values.
 std::string scan_mismatch(std::string_view line);
 
 // Shows invisible bytes, so that a failing comparison says which byte differs.
