@@ -176,12 +176,6 @@ if cmp -s "$tmp/expected.default" "$tmp/expected.all"; then
     die "the default report of $listing equals the -rbf report: the example cannot tell them apart"
 fi
 
-# Shows the difference between the expected and the actual file.
-show_diff()
-{
-    diff -u "$1" "$2" | head -n 20 >&2
-}
-
 # run_program ARGS...: runs $program with ARGS, its standard output in
 # $tmp/actual, its standard error in $tmp/stderr and its exit status in
 # $status. An argument "<FILE" or ">FILE" redirects standard input or output.
@@ -211,7 +205,7 @@ expect_report()
         fail "$label: $program $*: exit status $status, standard error: $(cat "$tmp/stderr")"
     elif ! cmp -s "$expected" "$tmp/actual"; then
         fail "$label: $program $* differs from the report of $build/volreport (expected, actual):"
-        show_diff "$expected" "$tmp/actual"
+        diff -u "$expected" "$tmp/actual" | head -n 20 >&2
     else
         pass
     fi
@@ -226,14 +220,6 @@ check_binary()
     expect_report "$label" "$tmp/expected.default" "$listing"
     expect_report "$label" "$tmp/expected.all" -rbf "<$listing"
     expect_message "Usage: $program [-rwbnfh] [ input-file [ output-file ]]" "" -x
-}
-
-# Each line of the rendered page, with its leading white space removed, is
-# one line of $tmp/page.lines, for whole-line matches of the text.
-render_page()
-{
-    groff -man -Tutf8 -P-cbou -rLL=200n "$1" >"$tmp/page.txt" 2>"$tmp/groff.err"
-    sed 's/^[[:space:]]*//; s/[[:space:]]*$//' "$tmp/page.txt" >"$tmp/page.lines"
 }
 
 page_has_line()
@@ -254,7 +240,10 @@ check_page()
     check_quiet "$label: groff -man -Tutf8 -ww -z $page warns" groff -man -Tutf8 -ww -z "$page"
     lint_tool mandoc mandoc && check_quiet "$label: mandoc -T lint $page" mandoc -T lint "$page"
 
-    render_page "$page"
+    # Each line of the rendered page, with its leading white space removed, is
+    # one line of $tmp/page.lines, for whole-line matches of the text.
+    groff -man -Tutf8 -P-cbou -rLL=200n "$page" >"$tmp/page.txt" 2>"$tmp/groff.err"
+    sed 's/^[[:space:]]*//; s/[[:space:]]*$//' "$tmp/page.txt" >"$tmp/page.lines"
     if [ -s "$tmp/groff.err" ] || [ ! -s "$tmp/page.txt" ]; then
         fail "$label: groff could not render $page: $(cat "$tmp/groff.err")"
         return
