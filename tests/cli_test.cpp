@@ -779,6 +779,10 @@ const std::vector<RunRow> stream_rows = {
       with_shim({"VOLREPORT_SWAP_NAME=out", "VOLREPORT_SWAP_TARGET=in"})}, "",
      "Output file out is the input file\n", failed,
      {file("in", file_listing), file("out", "old report\n")}, {holds("in", file_listing)}},
+    {"the input file that cannot be opened for writing is still refused",
+     {{"volreport", "in", "in"}, piped(""), captured, sigpipe_default,
+      with_shim({"VOLREPORT_DENY_WRITE=in"})}, "", "Output file in is the input file\n", failed,
+     {file("in", file_listing)}, {holds("in", file_listing)}},
 #endif
 
     // Read failures.

@@ -3,9 +3,11 @@
 // is otherwise a matter of luck: just before the program opens the file
 // named by VOLREPORT_SWAP_NAME for writing, that name is replaced by a
 // symbolic link to VOLREPORT_SWAP_TARGET, as another process renaming a
-// link into the output directory at that moment would do. And closing the
-// descriptor VOLREPORT_CLOSE_FAILS names releases it but fails with EIO, as
-// a network file system reports a write error that it found late.
+// link into the output directory at that moment would do. Opening the name
+// VOLREPORT_DENY_WRITE names for writing fails with EACCES, as for a
+// read-only file under any user but root. And closing the descriptor
+// VOLREPORT_CLOSE_FAILS names releases it but fails with EIO, as a network
+// file system reports a write error that it found late.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -44,6 +46,11 @@ extern "C" int open(const char* path, int flags, ...)
     mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
     va_end(args);
     swap_in_link(path, flags);
+    const char* denied = std::getenv("VOLREPORT_DENY_WRITE");
+    if (denied != nullptr && (flags & O_ACCMODE) != O_RDONLY && std::strcmp(path, denied) == 0) {
+        errno = EACCES;
+        return -1;
+    }
     auto real = reinterpret_cast<OpenFunction>(::dlsym(RTLD_NEXT, "open"));
     return real(path, flags, mode);
 }
