@@ -445,7 +445,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // one, so one run with the block size and short reads from the input
     // checks both agreement and block-size independence.
     const std::string report = plain_report(listing, choice);
-    FilterRun cut = run_filter({listing, cap_seed}, choice, block_size);
+    FilterRun cut = run_in_memory({listing, cap_seed}, choice, block_size);
     require(cut.status == FilterStatus::ok, "a memory source never fails");
     require(cut.report == report, "the fgets/sscanf filter agrees", cut.report);
 
@@ -466,7 +466,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A source that fails where it would end: the report stays up to the
     // last complete line of the listing, and only a last line without its
     // newline can be missing.
-    FilterRun failed = run_filter({listing, cap_seed, true}, choice, one_block);
+    FilterRun failed = run_in_memory({listing, cap_seed, true}, choice, one_block);
     require(failed.status == FilterStatus::read_error, "a read failure is reported");
     require(report.compare(0, failed.report.size(), failed.report) == 0,
             "a read failure keeps a prefix of the report", failed.report);

@@ -74,7 +74,7 @@ FilterStorage& reused_storage()
     return *storage;
 }
 
-FilterRun run_filter(MemorySource in, const VolumeSelection& choice, std::size_t block_size)
+FilterRun run_in_memory(MemorySource in, const VolumeSelection& choice, std::size_t block_size)
 {
     FilterRun run{FilterStatus::ok, {}};
     run.status = filter_listing(reused_storage(), in.source(), {&run.report, append_to_string},
@@ -85,7 +85,7 @@ FilterRun run_filter(MemorySource in, const VolumeSelection& choice, std::size_t
 std::string filter_string(std::string_view listing, const VolumeSelection& choice,
                           std::size_t block_size)
 {
-    FilterRun run = run_filter({listing}, choice, block_size);
+    FilterRun run = run_in_memory({listing}, choice, block_size);
     return run.status == FilterStatus::ok ? run.report : run.report + "<filter failed>";
 }
 

@@ -99,10 +99,10 @@ struct FilterRun {
     FilterStatus status;
     std::string report;
 };
-FilterRun run_filter(MemorySource in, const VolumeSelection& choice = {},
-                     std::size_t block_size = default_block_size);
+FilterRun run_in_memory(MemorySource in, const VolumeSelection& choice = {},
+                        std::size_t block_size = default_block_size);
 
-// The report of `run_filter` on `listing`, with a marker appended when the
+// The report of `run_in_memory` on `listing`, with a marker appended when the
 // filter reported a failure.
 std::string filter_string(std::string_view listing, const VolumeSelection& choice = {},
                           std::size_t block_size = default_block_size);

@@ -290,7 +290,7 @@ TEST(Filter, stream_failures_are_reported)
               FilterStatus::ok);
 
     // A read that fails after a complete volume keeps the volume's line.
-    FilterRun failed = run_filter({volume, 0, true});
+    FilterRun failed = run_in_memory({volume, 0, true});
     EXPECT_EQ(failed.status, FilterStatus::read_error);
     EXPECT_EQ(failed.report, report);
 
